@@ -1,0 +1,2 @@
+// TRAXCON entry point.
+int main() { return 0; }
