@@ -6,12 +6,20 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <iterator>
 #include <string>
 
 namespace {
 
 using ::testing::ExitedWithCode;
+
+// A new, empty loaded-table reference. The tables stay reachable until the end of the run, as
+// they would in the program.
+lng_text **new_table() {
+    static std::deque<lng_text *> tables;
+    return &tables.emplace_back(nullptr);
+}
 
 std::string temp_path(const std::string &name) {
     return ::testing::TempDir() + "lng_" + name;
@@ -163,7 +171,7 @@ TEST_F(LngTest, CreatedFileHasTheLayoutAndReadsBack) {
                                    item("MID") + item("") + item("gr\374n") + item("OMEGA") +
                                    item("last") + item("zuletzt"));
 
-    static lng_text *table = nullptr;
+    lng_text *&table = *new_table();
     lng__set_language(path.c_str(), &table, 1);
     ASSERT_NE(table, nullptr);
     EXPECT_STREQ(lng__get_text(table, "ALPHA"), "zuerst");
@@ -193,12 +201,12 @@ TEST_F(LngTest, FileWithOneLanguageAndNoTexts) {
     lng__create_file(path.c_str(), rows, std::size(rows), 1, sizeof(lng_row),
                      offsetof(lng_row, text));
     EXPECT_EQ(read_file(path), u32(2) + u32(1) + item("A") + item("a") + item("B") + item("b"));
-    static lng_text *table = nullptr;
+    lng_text *&table = *new_table();
     lng__set_language(path.c_str(), &table, 0);
     EXPECT_STREQ(lng__get_text(table, "B"), "b");
 
     write_file(path, u32(0) + u32(2));
-    static lng_text *empty = nullptr;
+    lng_text *&empty = *new_table();
     lng__set_language(path.c_str(), &empty, 1);
     EXPECT_NE(empty, nullptr);
     std::remove(path.c_str());
@@ -207,7 +215,7 @@ TEST_F(LngTest, FileWithOneLanguageAndNoTexts) {
 TEST_F(LngDeathTest, MissingTextInLoadedTableIsAnAssertion) {
     const std::string path = temp_path("valid.txt");
     write_file(path, valid_file());
-    static lng_text *table = nullptr;
+    lng_text *&table = *new_table();
     lng__set_language(path.c_str(), &table, 0);
     EXPECT_STREQ(lng__get_text(table, "GAMMA"), "gamma");
     EXPECT_DEATH(lng__get_text(table, "DELTA"), "Assertion failed: text != NULL");
@@ -292,7 +300,7 @@ TEST_F(LngDeathTest, ReloadMustNameAFileWithTheSameKeys) {
     const std::string path = temp_path("reload.txt");
     const std::string other = temp_path("other.txt");
     write_file(path, valid_file());
-    static lng_text *table = nullptr;
+    lng_text *&table = *new_table();
     lng__set_language(path.c_str(), &table, 0);
 
     write_file(other, u32(2) + u32(2) + item("ALPHA") + item("a") + item("b") + item("BETA") +
