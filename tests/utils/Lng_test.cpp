@@ -17,8 +17,8 @@ using ::testing::ExitedWithCode;
 // A new, empty loaded-table reference. The tables stay reachable until the end of the run, as
 // they would in the program.
 lng_text **new_table() {
-    static std::deque<lng_text *> tables;
-    return &tables.emplace_back(nullptr);
+    static auto *const tables = new std::deque<lng_text *>;
+    return &tables->emplace_back(nullptr);
 }
 
 std::string temp_path(const std::string &name) {
