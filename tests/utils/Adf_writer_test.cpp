@@ -359,7 +359,9 @@ TEST_F(AdfWriter, ChannelCountWiderThanItsField) {
 }
 
 TEST(AdfWriterDeathTest, FormatsForOtherThanOneDoubleStopTheProgram) {
-    const std::string path = (fs::temp_directory_path() / "adfw_death.adf").string();
+    const std::string path =
+        (fs::temp_directory_path() / ("adfw_death_" + std::to_string(::getpid()) + ".adf"))
+            .string();
     adf_file *a = adf_open_write(path.c_str());
     ASSERT_EQ(adf_init_header(a, 1, 1), 0);
     EXPECT_DEATH(adf_define_channel(a, "x", ADF_PLAIN, "%d"), "parse_double_format");
