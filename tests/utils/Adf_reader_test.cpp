@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-
 #if defined(_WIN32)
 #include <process.h>
 #define getpid _getpid
