@@ -307,7 +307,10 @@ void write_created_blocks(mdf_group_rec *g) {
 
     mdfblk_append(io, mdfblk_link(g->cg, CG_COMMENT));
     mdfblk_store_link(g->cg + CG_COMMENT);
-    mdf_set_u32(g->cg, CG_RECORDS, g->buffer->index);
+    // The record count: every append raised it. The buffer's index equals it after appends
+    // through the channels, but stands one lower after a direct append, whose record must not
+    // be dropped: the count is never lowered here.
+    if (g->buffer->index > record_count(g)) mdf_set_u32(g->cg, CG_RECORDS, g->buffer->index);
     mdfblk_store_link(g->cg + CG_FIRST_CN);
     mdfblk_append(io, g->cg);
 
