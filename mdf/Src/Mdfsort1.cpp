@@ -230,7 +230,7 @@ struct sort_run {
                 d.cgs.push_back(std::move(c));
             }
             groups += d.cgs.size();
-            if (d.cgs.size() > 1 || mdf_u16(dg, DG_CG_COUNT) > 1) unsorted = true;
+            if (d.cgs.size() > 1) unsorted = true;
             dgs.push_back(std::move(d));
         }
         return unsorted && groups > 0;
