@@ -597,3 +597,20 @@ int16_t mdfgrp_next(mdf_group_rec **group) {
     *group = nullptr;
     return MDF_NO_MORE_GROUPS;
 }
+
+// The number of channels over all groups of a file: each group opened for reading, counted and
+// closed. A failing group open ends the walk; *total then holds the sum so far.
+int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_file(file);
+        *total = 0;
+        for (uint32_t n = 1; n <= file->groups; ++n) {
+            mdf_group_rec *g = nullptr;
+            mdfgrp_open(&g, file, static_cast<uint16_t>(n), MDFGRP_READ);
+            uint16_t channels = 0;
+            mdfgrp_channels(&channels, g);
+            *total += channels;
+            mdfgrp_close(g);
+        }
+    });
+}
