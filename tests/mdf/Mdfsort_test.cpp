@@ -56,6 +56,48 @@ std::vector<std::vector<uint8_t>> read_group(const std::string &path, uint16_t n
     return records;
 }
 
+// The channels of group number n of a file, read through the channel reads: each channel's
+// name and its physical values in record order. reverse opens the channels from the last
+// number down, which gives the input's channel order for a group of a sorted copy.
+struct ChannelValues {
+    std::string name;
+    std::vector<double> values;
+    bool operator==(const ChannelValues &) const = default;
+};
+std::vector<ChannelValues> read_channels(const std::string &path, uint16_t n, bool reverse) {
+    std::vector<ChannelValues> result;
+    mdf_file_rec *file = nullptr;
+    EXPECT_EQ(mdffil_open(&file, path.c_str(), MDFFIL_READ), 0);
+    mdf_group_rec *group = nullptr;
+    EXPECT_EQ(mdfgrp_open(&group, file, n, MDFGRP_READ), 0);
+    uint16_t count = 0;
+    EXPECT_EQ(mdfgrp_channels(&count, group), 0);
+    std::vector<mdf_channel_rec *> channels;
+    for (uint16_t i = 1; i <= count; ++i) {
+        mdf_channel_rec *channel = nullptr;
+        EXPECT_EQ(mdfchn_open(&channel, group, reverse ? count + 1 - i : i), 0);
+        const char *name = "";
+        EXPECT_EQ(mdfchn_name(channel, &name), 0);
+        channels.push_back(channel);
+        result.push_back({name, {}});
+    }
+    for (bool more = count > 0; more;) {
+        for (std::size_t i = 0; i < channels.size() && more; ++i) {
+            double value = 0;
+            int16_t status = mdfchn_read_value(&value, channels[i]);
+            if (status == MDF_END_OF_RECORDS && i == 0) {
+                more = false;
+            } else {
+                EXPECT_EQ(status, 0);
+                result[i].values.push_back(value);
+            }
+        }
+    }
+    EXPECT_EQ(mdfgrp_close(group), 0);
+    EXPECT_EQ(mdffil_close(file), 0);
+    return result;
+}
+
 // The records a group of the builder holds: record_bytes(tag, 0..count-1).
 std::vector<std::vector<uint8_t>> expected(uint32_t tag, uint32_t count, uint16_t size) {
     std::vector<std::vector<uint8_t>> records;
@@ -177,6 +219,14 @@ TEST_F(MdfSortTest, TwoInterleavedGroupsGetADataGroupEach) {
     EXPECT_EQ(read_group(out_path, 1), read_group(in_path, 2));
     EXPECT_EQ(read_group(out_path, 2), read_group(in_path, 1));
     EXPECT_EQ(read_group(out_path, 2), expected(0, 3, 4));
+    std::vector<ChannelValues> channels = read_channels(out_path, 2, true);
+    EXPECT_EQ(channels, read_channels(in_path, 1, false));
+    ASSERT_EQ(channels.size(), 3u);
+    EXPECT_EQ(channels[0].name, "TIME");
+    ASSERT_EQ(channels[2].values.size(), 3u);
+    EXPECT_EQ(channels[0].values[0], sortbuild::record_bytes(0, 0, 4)[0]);
+    EXPECT_EQ(channels[2].values[2], sortbuild::record_bytes(0, 2, 4)[2]);
+    EXPECT_EQ(read_channels(out_path, 1, true), read_channels(in_path, 2, false));
     std::string again = mdfbuild::temp_path("again.tmp");
     EXPECT_EQ(mdffil_sort(out_path.c_str(), again.c_str()), MDF_ALREADY_SORTED);
     EXPECT_FALSE(std::filesystem::exists(again));
@@ -248,6 +298,9 @@ TEST_F(MdfSortTest, SeveralDataGroupsKeepTheirOwnRecords) {
         EXPECT_EQ(area_records(out, g), expected(tag, counts[tag], sizes[tag])) << "tag " << tag;
         uint16_t n = static_cast<uint16_t>(6 - tag);
         EXPECT_EQ(read_group(out_path, n), read_group(in_path, static_cast<uint16_t>(tag + 1)))
+            << "tag " << tag;
+        EXPECT_EQ(read_channels(out_path, n, true),
+                  read_channels(in_path, static_cast<uint16_t>(tag + 1), false))
             << "tag " << tag;
     }
     // The data areas lie one behind the other in input group order.
