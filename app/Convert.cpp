@@ -3,7 +3,7 @@
 // channels keeping every group that has a time channel and a value channel, gives every value
 // channel a unique column name, runs the header and the merge, and closes everything in order.
 #include "Convert.h"
-#include "Convmsg.h"
+#include "conv.h"
 
 #include "Adf.h"
 #include "Msg.h"
@@ -56,7 +56,7 @@ void write_info_comment(adf_file *adf, const char *label, const char *text, std:
     std::string line = label;
     if (text != nullptr) line.append(text, max_len ? bounded_length(text, max_len) : std::strlen(text));
     if (s.trace_level == 2) std::printf("%s\n", line.c_str());
-    if (adf_write_comment(adf, line.c_str()) != 0) conv_err("ADFFIL_COMMENT_ERR");
+    if (adf_write_comment(adf, line.c_str()) != 0) conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
 }
 
 int read_value(double *value, mdf_channel_rec *channel) {
@@ -65,7 +65,7 @@ int read_value(double *value, mdf_channel_rec *channel) {
 
 void close_value_channels(const conv_group &g) {
     for (const conv_channel &c : g.channels)
-        if (mdfchn_close(c.handle) != 0) conv_err("MDFCHN_CLOSE_ERR");
+        if (mdfchn_close(c.handle) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
 }
 
 // Reads the channels of group g (k channels, the group just opened) into entry.
@@ -74,19 +74,19 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
     for (uint32_t c = 1; c <= k; ++c) {
         mdf_channel_rec *channel = nullptr;
         if (mdfchn_open(&channel, entry.handle, static_cast<uint16_t>(c)) != 0) {
-            conv_err("MDFCHN_OPEN_ERR", static_cast<int>(c), static_cast<int>(g));
+            conv_message(MSG_ERR, conv_key::MDFCHN_OPEN_ERR, static_cast<int>(c), static_cast<int>(g));
             continue;
         }
         if (s.trace_level == 2)
             std::printf("  %hu. channelhandle = %p->%d - ", static_cast<unsigned short>(c),
                         static_cast<void *>(channel), check_number(channel));
-        MDFINFO_TYPE type = 0;
-        MDFINFO_TYPE bits = 0;
-        MDFINFO_TYPE data_type = 0;
-        char *name = nullptr;
+        uint16_t type = 0;
+        uint16_t bits = 0;
+        uint16_t data_type = 0;
+        const char *name = nullptr;
         if (mdfchn_info(channel, &type, &bits, &data_type, &name, nullptr, nullptr) != 0) {
-            conv_err("MDFCHN_INFO_ERR", static_cast<int>(c), static_cast<int>(g));
-            if (mdfchn_close(channel) != 0) conv_err("MDFCHN_CLOSE_ERR");
+            conv_message(MSG_ERR, conv_key::MDFCHN_INFO_ERR, static_cast<int>(c), static_cast<int>(g));
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
             continue;
         }
         if (type == 1) {
@@ -108,9 +108,9 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
                 std::printf("    bits = %hu \n", static_cast<unsigned short>(bits));
             }
         } else {
-            conv_err("MDFCHN_TYPE_ERR", static_cast<int>(type), static_cast<int>(c),
+            conv_message(MSG_ERR, conv_key::MDFCHN_TYPE_ERR, static_cast<int>(type), static_cast<int>(c),
                      static_cast<int>(g));
-            if (mdfchn_close(channel) != 0) conv_err("MDFCHN_CLOSE_ERR");
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
         }
     }
 }
@@ -121,19 +121,19 @@ void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv
         conv_group entry;
         entry.number = g;
         if (mdfgrp_open(&entry.handle, file, static_cast<uint16_t>(g), MDFGRP_READ) != 0) {
-            conv_err("MDFGRP_OPEN_ERR", static_cast<int>(g));
+            conv_message(MSG_ERR, conv_key::MDFGRP_OPEN_ERR, static_cast<int>(g));
             continue;
         }
         uint16_t k = 0;
         if (mdfgrp_channels(&k, entry.handle) != 0) {
-            conv_err("MDFGRP_CHN_ERR", static_cast<int>(g));
-            if (mdfgrp_close(entry.handle) != 0) conv_err("MDFGRP_CLOSE_ERR");
+            conv_message(MSG_ERR, conv_key::MDFGRP_CHN_ERR, static_cast<int>(g));
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
             continue;
         }
         try {
             entry.channels.reserve(k);
         } catch (const std::bad_alloc &) {
-            conv_faterr("SPACE_ERR");
+            conv_fatal(conv_key::SPACE_ERR);
         }
         if (s.trace_level == 2)
             std::printf("%hu. grouphandle = %p->%d - group %hu, %hu channels\n",
@@ -144,10 +144,10 @@ void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv
 
         if (entry.time_handle == nullptr) {
             close_value_channels(entry);
-            if (mdfgrp_close(entry.handle) != 0) conv_err("MDFGRP_CLOSE_ERR");
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
         } else if (entry.channels.empty()) {
-            if (mdfchn_close(entry.time_handle) != 0) conv_err("MDFGRP_TIMECLOSE_ERR");
-            if (mdfgrp_close(entry.handle) != 0) conv_err("MDFGRP_CLOSE_ERR");
+            if (mdfchn_close(entry.time_handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
         } else {
             t.total += entry.channels.size();
             t.groups.push_back(std::move(entry));
@@ -191,50 +191,49 @@ int conv_unique_name(conv_tables &t, const char *mdf_name, unsigned group_number
     std::string candidate = name;
     if (taken(candidate)) {
         candidate = name + "_kg" + std::to_string(group_number);
-        conv_warn("MDFCHN_DUPNAME", name.c_str(), static_cast<int>(group_number),
+        conv_message(MSG_WARN, conv_key::MDFCHN_DUPNAME, name.c_str(), static_cast<int>(group_number),
                   candidate.c_str());
         if (taken(candidate)) {
             candidate += "_kn" + std::to_string(channel_number);
-            conv_warn("MDFGRP_DUPCHAN", name.c_str(), static_cast<int>(group_number),
+            conv_message(MSG_WARN, conv_key::MDFGRP_DUPCHAN, name.c_str(), static_cast<int>(group_number),
                       candidate.c_str());
         }
     }
     int id = sls_add(t.channel_names, candidate.c_str());
-    if (id < 0) conv_faterr("SPACE_ERR");
+    if (id < 0) conv_fatal(conv_key::SPACE_ERR);
     if (equals_nocase(candidate, "ANGLE")) t.angle_taken = true;
     return id;
 }
 
-void conv_convert(const char *base_name, const char *dat_name_in, const char *adf_name,
+void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp_name,
                   const conv_settings &s) {
-    if (mdflib_init("") != 0) conv_faterr("MDFLIB_OPEN_ERR");
+    if (mdflib_init("") != 0) conv_fatal(conv_key::MDFLIB_OPEN_ERR);
 
     std::string dat_name = dat_name_in;
     if (mdffil_test_sorted(dat_name.c_str()) == 1010) {
-        const std::string tmp_name = std::string(base_name) + ".tmp";
-        conv_info("MDFFIL_UNSORTED", dat_name.c_str(), tmp_name.c_str());
+        conv_message(MSG_INFO, conv_key::MDFFIL_UNSORTED, dat_name.c_str(), tmp_name);
         // A sort that fails may leave an old or incomplete .tmp file behind; it must not be read.
-        if (mdffil_sort(dat_name.c_str(), tmp_name.c_str()) != 0)
-            conv_faterr("MDFFIL_OPEN_ERR", tmp_name.c_str());
+        if (mdffil_sort(dat_name.c_str(), tmp_name) != 0)
+            conv_fatal(conv_key::MDFFIL_OPEN_ERR, tmp_name);
         dat_name = tmp_name;
     }
 
     mdf_file_rec *file = nullptr;
-    if (mdffil_open(&file, dat_name.c_str(), 0) != 0)
-        conv_faterr("MDFFIL_OPEN_ERR", dat_name.c_str());
+    if (mdffil_open(&file, dat_name.c_str(), MDFFIL_READ) != 0)
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str());
 
     conv_tables t;
     t.adf = adf_open_write(adf_name);
-    if (t.adf == nullptr) conv_faterr("ADFFIL_OPEN_ERR", adf_name);
+    if (t.adf == nullptr) conv_fatal(conv_key::ADFFIL_OPEN_ERR, adf_name);
 
-    MDFGROUPS_TYPE group_count = 0;
-    if (mdffil_groups(&group_count, file) != 0) conv_faterr("MDFFIL_GROUPS_ERR");
-    const uint32_t groups = static_cast<uint16_t>(group_count);
+    uint16_t group_count = 0;
+    if (mdffil_groups(&group_count, file) != 0) conv_fatal(conv_key::MDFFIL_GROUPS_ERR);
+    const uint32_t groups = group_count;
 
-    char *date = nullptr, *time = nullptr, *comment = nullptr, *author = nullptr;
-    char *division = nullptr, *project = nullptr, *subject = nullptr;
+    const char *date = nullptr, *time = nullptr, *comment = nullptr, *author = nullptr;
+    const char *division = nullptr, *project = nullptr, *subject = nullptr;
     if (mdffil_info(file, &date, &time, &comment, &author, &division, &project, &subject) != 0) {
-        conv_err("MDFFIL_INFO_ERR");
+        conv_message(MSG_ERR, conv_key::MDFFIL_INFO_ERR);
     } else {
         write_info_comment(t.adf, "DATE:     ", date, 0, s);
         write_info_comment(t.adf, "TIME:     ", time, 0, s);
@@ -246,16 +245,16 @@ void conv_convert(const char *base_name, const char *dat_name_in, const char *ad
     }
 
     t.channel_names = sls_create(0, 0, 0, 0);
-    if (t.channel_names == nullptr) conv_faterr("SPACE_ERR");
+    if (t.channel_names == nullptr) conv_fatal(conv_key::SPACE_ERR);
     try {
         t.groups.reserve(groups);
     } catch (const std::bad_alloc &) {
-        conv_faterr("SPACE_ERR");
+        conv_fatal(conv_key::SPACE_ERR);
     }
     walk_groups(t, file, groups, s);
     // A library error refuses every later operation: the groups after it failed in turn, and
     // converting what is left would give an incomplete table with exit status 0.
-    if (mdflib_last_error() < 0) conv_faterr("MDFLIB_INTERR");
+    if (mdflib_last_error() < 0) conv_fatal(conv_key::MDFLIB_INTERR);
 
     conv_write_header(t, s);
     conv_merge(t, s, read_value);
@@ -264,13 +263,22 @@ void conv_convert(const char *base_name, const char *dat_name_in, const char *ad
     sls_destroy(t.channel_names);
     t.channel_names = nullptr;
     for (const conv_group &g : t.groups) {
-        if (mdfchn_close(g.time_handle) != 0) conv_err("MDFGRP_TIMECLOSE_ERR");
+        if (mdfchn_close(g.time_handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
         close_value_channels(g);
-        if (mdfgrp_close(g.handle) != 0) conv_err("MDFGRP_CLOSE_ERR");
+        if (mdfgrp_close(g.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
     }
     std::vector<conv_group>().swap(t.groups);
-    if (adf_close(t.adf) != 0) conv_faterr("ADFFIL_CLOSE_ERR", adf_name);
+    if (adf_close(t.adf) != 0) conv_fatal(conv_key::ADFFIL_CLOSE_ERR, adf_name);
     t.adf = nullptr;
-    if (mdffil_close(file) != 0) conv_faterr("MDFFIL_CLOSE_ERR", dat_name.c_str());
-    if (mdflib_exit() != 0) conv_faterr("MDFLIB_CLOSE_ERR");
+    if (mdffil_close(file) != 0) conv_fatal(conv_key::MDFFIL_CLOSE_ERR, dat_name.c_str());
+    if (mdflib_exit() != 0) conv_fatal(conv_key::MDFLIB_CLOSE_ERR);
+}
+
+int conv_run(void) {
+    conv_settings s;
+    s.trace_level = conv.trace_level;
+    s.trigger_flag = conv.trigger_flag;
+    s.interpolation_flag = conv.interpolation_flag;
+    conv_convert(conv.dat_name, conv.adf_name, conv.tmp_name, s);
+    return 0;
 }

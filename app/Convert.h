@@ -82,9 +82,9 @@ long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read);
 // The number of value lines written to t.adf so far.
 long conv_lines_written(const conv_tables &t);
 
-// The whole conversion for the names and settings of the start-up; returns when everything is
-// closed, ends the program with a fatal message otherwise.
-void conv_convert(const char *base_name, const char *dat_name, const char *adf_name,
+// The whole conversion of dat_name into adf_name (an unsorted input is sorted into tmp_name
+// first); returns when everything is closed, ends the program with a fatal message otherwise.
+void conv_convert(const char *dat_name, const char *adf_name, const char *tmp_name,
                   const conv_settings &s);
 
 #endif

@@ -8,7 +8,7 @@
 // opens a step moves the group to its next record, and the reads of its value channels that
 // follow give the values of that same record.
 #include "Convert.h"
-#include "Convmsg.h"
+#include "conv.h"
 
 #include "Adf.h"
 #include "Msg.h"
@@ -32,21 +32,21 @@ struct merge_state {
 int read_time(merge_state &m, const conv_group &g, double *time) {
     int status = m.read(time, g.time_handle);
     if (status == 1) return 1;
-    if (status != 0 || std::isnan(*time)) conv_faterr("MDFLIB_INTERR");
+    if (status != 0 || std::isnan(*time)) conv_fatal(conv_key::MDFLIB_INTERR);
     return 0;
 }
 
 // A value of a channel in the record its group's time channel has just been read from; a record
 // that has a time stamp but no value is inconsistent.
 void read_value(merge_state &m, conv_channel &c, double *value) {
-    if (m.read(value, c.handle) != 0) conv_faterr("MDFLIB_INTERR");
+    if (m.read(value, c.handle) != 0) conv_fatal(conv_key::MDFLIB_INTERR);
 }
 
 // Moves a group on by one record during the priming; the group must have that record.
 void advance_priming(merge_state &m, conv_group &g) {
     g.t1 = g.t2;
     double time = 0.0;
-    if (read_time(m, g, &time) == 1) conv_faterr("MDFGRP_RECERR", 2);
+    if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
     g.t2 = time;
     if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
     for (conv_channel &c : g.channels) {
@@ -64,7 +64,7 @@ std::size_t fill_columns(merge_state &m, conv_group &g, std::size_t col, bool fi
         if (c.bits == 1) {
             if (c.bit_warned == 0 && c.val1 != 0.0 && c.val1 != 1.0) {
                 c.bit_warned = 1;
-                conv_warn("BITVALERR", sls_name(m.t.channel_names, c.name_id));
+                conv_message(MSG_WARN, conv_key::BITVALERR, sls_name(m.t.channel_names, c.name_id));
             }
         } else if (m.s.interpolation_flag != 0 && m.acttime != g.t1 &&
                    (first_line || g.t1 < g.t2)) {
@@ -116,7 +116,7 @@ void prime(merge_state &m) {
     m.acttime = 0.0;
     for (conv_group &g : m.t.groups) {
         double time = 0.0;
-        if (read_time(m, g, &time) == 1) conv_faterr("MDFGRP_RECERR", 1);
+        if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 1);
         g.t1 = time;
         if (g.t1 >= m.acttime) m.acttime = g.t1;
         for (conv_channel &c : g.channels) read_value(m, c, &c.val1);
@@ -128,7 +128,7 @@ void prime(merge_state &m) {
     for (std::size_t i = 0; i < m.t.groups.size(); ++i) {
         conv_group &g = m.t.groups[i];
         double time = 0.0;
-        if (read_time(m, g, &time) == 1) conv_faterr("MDFGRP_RECERR", 2);
+        if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
         g.t2 = time;
         for (conv_channel &c : g.channels) read_value(m, c, &c.val2);
         while (g.t2 <= m.acttime) advance_priming(m, g);
@@ -185,7 +185,7 @@ long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
                 if (s.trace_level == 2) dump_group(g, i);
                 col = fill_columns(m, g, col, false);
             }
-            if (!moved) conv_faterr("MDFLIB_INTERR");
+            if (!moved) conv_fatal(conv_key::MDFLIB_INTERR);
             fill_triggers(m, col);
             write_line(m);
             if (s.trace_level == 1) progress(conv_lines_written(t));
@@ -193,6 +193,6 @@ long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
         } while (!end_reached);
     }
     long lines = conv_lines_written(t);
-    if (s.trace_level == 1) msg_append(conv_text("TRACE_ALLLIN"), lines);
+    if (s.trace_level == 1) msg_append(conv_text(conv_key::TRACE_ALLLIN), lines);
     return lines;
 }
