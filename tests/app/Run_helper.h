@@ -1,0 +1,27 @@
+// Runs the built traxcon binary (or any program) as a child process and collects what it wrote.
+#ifndef TRAXCON_TESTS_APP_RUN_HELPER_H
+#define TRAXCON_TESTS_APP_RUN_HELPER_H
+
+#include <string>
+#include <vector>
+
+struct run_result {
+    bool exited = false; // ended by exit (else by a signal)
+    int status = -1;     // exit status when exited, else the signal number
+    std::string out;     // everything written to standard output, byte for byte
+    std::string err;     // everything written to standard error, byte for byte
+};
+
+// Runs `program` with `args` (argv[1] ..., passed as they are, no shell) in the directory `cwd`
+// (the current one when empty), with standard input empty. Fails the current test (and returns a
+// result with exited == false) when the program cannot be started.
+run_result run_program(const std::string &program, const std::vector<std::string> &args,
+                       const std::string &cwd = "");
+
+// run_program on the traxcon binary of this build.
+run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd = "");
+
+// Reads a whole file as bytes; fails the current test when it cannot be read.
+std::string read_file_bytes(const std::string &path);
+
+#endif

@@ -1,0 +1,344 @@
+// Converter start-up: the command line end to end (the built binary), the settings it leaves,
+// the converter's texts and the derived file names.
+#include "Run_helper.h"
+
+#include "Argv.h"
+#include "Msg.h"
+#include "conv.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string HELP_DE = "[TRAXCON 1.NACHRICHT HELP]  \n"
+                            "    TRAXCON konvertiert MDF-Dateien (*.dat) in ADF-Dateien (*.adf)\n"
+                            "    Version 1.2 - Kontakt: das TRAXCON-Entwicklungsteam\n"
+                            "    Aufruf-Information - Default-Werte in [...] :\n"
+                            "    - Allgemeine Optionen:\n"
+                            "            ? : Aufruf-Information\n"
+                            "            /? : Aufruf-Information\n"
+                            "            =e : setze Sprache auf ENGLISCH\n"
+                            "            =d : setze Sprache auf DEUTSCH\n"
+                            "            /noipol : Schalte lineare Interpolation ab\n"
+                            "            /trace=[1] : Trace nach stdout, 0:kein, 1:standard, "
+                            "2:komplett\n"
+                            "            /trig : Generiert Triggerkanal f\x81"
+                            "r jede Kanalgruppe, Format:\n"
+                            "                    __trig_<Kanalgruppennummer>\n"
+                            "    - Notwendige Parameter und deren Optionen:\n"
+                            "         1. : I/O-Dateiname ohne Erweiterung\n"
+                            "    - Optionale Parameter und deren Optionen:\n";
+
+const std::string HELP_EN = "[TRAXCON 1.INFORMATION HELP]  \n"
+                            "    TRAXCON converts MDF files (*.dat) to ADF files (*.adf)\n"
+                            "    version 1.2 - contact: the TRAXCON development team\n"
+                            "    usage information - default values in [...] :\n"
+                            "    - general options:\n"
+                            "            ? : usage information\n"
+                            "            /? : usage information\n"
+                            "            =e : set language ENGLISH \n"
+                            "            =d : set language GERMAN \n"
+                            "            /noipol : switch off linear interpolation\n"
+                            "            /trace=[1] : trace to stdout, 0: none, 1:default, 2:full\n"
+                            "            /trig : generate trigger channel for each group, format:\n"
+                            "                    __trig_<groupno>\n"
+                            "    - required parameters and their options:\n"
+                            "         1. : i/o filename without extension\n"
+                            "    - optional parameters and their options:\n";
+
+const std::string PARS_MISSING_DE = "[TRAXCON 1.ABBRUCH-FEHLER PARS_MISSING]  \n"
+                                    "    Zu wenig Parameter: 0 \xFC"
+                                    "bergeben, 1 werden ben\xF6"
+                                    "tigt\n";
+
+std::string warning_de(int n, const char *key, const std::string &argument, const char *text) {
+    return "[TRAXCON " + std::to_string(n) + ".WARNUNG " + key + "]  bei Argument \"" + argument +
+           "\"\n    " + text;
+}
+
+std::string warning_en(int n, const char *key, const std::string &argument, const char *text) {
+    return "[TRAXCON " + std::to_string(n) + ".WARNING " + key + "]  at argument \"" + argument +
+           "\"\n    " + text;
+}
+
+void expect_run(const std::vector<std::string> &args, int status, const std::string &err) {
+    run_result r = run_traxcon(args);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(r.out, "");
+}
+
+// --- the command line, end to end -----------------------------------------------------------
+
+TEST(StartEndToEnd, NoArgumentsEndsWithTheMissingParameterInGerman) {
+    expect_run({}, 1, PARS_MISSING_DE);
+    expect_run({"/trace=2", "/trig"}, 1, PARS_MISSING_DE);
+    expect_run({"=e"}, 1,
+               "[TRAXCON 1.FATAL ERROR PARS_MISSING]  \n"
+               "    too less parameters: 0 given, 1 needed\n");
+}
+
+TEST(StartEndToEnd, UsageHelpInBothLanguages) {
+    expect_run({"?"}, 0, HELP_DE);
+    expect_run({"/?"}, 0, HELP_DE);
+    expect_run({"=e", "/?"}, 0, HELP_EN);
+    expect_run({"meas", "=E", "?"}, 0, HELP_EN);
+    // The help ends the program: later arguments are not looked at.
+    expect_run({"?", "=e", "/zz"}, 0, HELP_DE);
+    // Arguments before it are: the warning counts, the help header has its own counter.
+    expect_run({"/zz", "/?"}, 0,
+               warning_de(1, "OPT_NOTSUPP", "/zz",
+                          "Option wird nicht unterst\xFC"
+                          "tzt - wird ignoriert\n") +
+                   HELP_DE);
+}
+
+TEST(StartEndToEnd, ValidCommandLinesRunQuietly) {
+    expect_run({"meas"}, 0, "");
+    expect_run({"/tra=2", "meas", "/trig", "/n"}, 0, "");
+    expect_run({"=e", "meas", "=d", "/trace=0"}, 0, "");
+}
+
+TEST(StartEndToEnd, OptionWarnings) {
+    expect_run({"/tr=2", "meas"}, 0,
+               warning_de(1, "OPT_NOTUNIQUE", "/tr=2",
+                          "Abk\xFC"
+                          "rzung der Option nicht eindeutig - wird ignoriert\n"));
+    const char *ignored = "Werte f\xFC"
+                          "r Option sind unzul\xE4"
+                          "ssig - Wert wird ignoriert\n";
+    expect_run({"meas", "/trig=0", "/noipol=1"}, 0,
+               warning_de(1, "OPT_VALIGNORE", "/trig=0", ignored) +
+                   warning_de(2, "OPT_VALIGNORE", "/noipol=1", ignored));
+    expect_run({"/trace=99999999999", "meas"}, 0,
+               warning_de(1, "ARG_CONV", "/trace=99999999999",
+                          "Argument konnte nicht konvertiert werden\n"));
+    expect_run({"meas", "other"}, 0,
+               warning_de(1, "PAR_NOTSUPP", "other",
+                          "2. Parameter nicht zul\xE4"
+                          "ssig - wird ignoriert\n"));
+}
+
+TEST(StartEndToEnd, WarningsFollowTheLanguageInForceAtTheirArgument) {
+    expect_run({"/zz", "=e", "/yy", "meas"}, 0,
+               warning_de(1, "OPT_NOTSUPP", "/zz",
+                          "Option wird nicht unterst\xFC"
+                          "tzt - wird ignoriert\n") +
+                   warning_en(2, "OPT_NOTSUPP", "/yy", "option not supported - ignored\n"));
+    // An unknown language letter is reported in the language before it, then selects English.
+    expect_run({"=x", "meas", "/zz"}, 0,
+               warning_de(1, "LANG_NOTSUPP", "=x",
+                          "Sprache wird von argv-Utility nicht unterst\xFC"
+                          "tzt - Default-Sprache wird\n    eingestellt\n") +
+                   warning_en(2, "OPT_NOTSUPP", "/zz", "option not supported - ignored\n"));
+}
+
+TEST(StartEndToEnd, LongArgumentIsReportedWithAShortenedLocation) {
+    const std::string option = "/" + std::string(10000, 'a');
+    run_result r = run_traxcon({option, "meas"});
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0);
+    const std::string header = "[TRAXCON 1.WARNUNG OPT_NOTSUPP]  ";
+    ASSERT_EQ(r.err.compare(0, header.size(), header), 0) << r.err.substr(0, 100);
+    const std::string location = r.err.substr(header.size(), r.err.find('\n') - header.size());
+    EXPECT_EQ(location, ("bei Argument \"" + option).substr(0, 511));
+    EXPECT_EQ(r.err.substr(r.err.find('\n')), "\n    Option wird nicht unterst\xFC"
+                                              "tzt - wird ignoriert\n");
+}
+
+// The text of a message body with its layout (line breaks, indents, blanks) taken out.
+std::string without_layout(std::string text) {
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\n'; }),
+        text.end());
+    return text;
+}
+
+TEST(StartEndToEnd, BaseNameTooLongForTheNameBuffersIsFatal) {
+    for (std::size_t length : {508u, 600u}) {
+        const std::string base(length, 'n');
+        run_result r = run_traxcon({base});
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.status, 1);
+        const std::string header = "[TRAXCON 1.ABBRUCH-FEHLER TRAXCON_NAMELEN_ERR]  \n";
+        ASSERT_EQ(r.err.compare(0, header.size(), header), 0) << r.err.substr(0, 100);
+        const std::string body = r.err.substr(header.size());
+        EXPECT_TRUE(without_layout(body) == without_layout("Dateiname \"" + base +
+                                                           "\" zu lang, maximal 507 Zeichen m\x94"
+                                                           "glich"))
+            << body;
+        EXPECT_EQ(body.back(), '\n');
+    }
+    expect_run({std::string(507, 'n')}, 0, "");
+
+    const std::string base(600, 'n');
+    run_result r = run_traxcon({"=e", base});
+    EXPECT_EQ(r.status, 1);
+    const std::string header = "[TRAXCON 1.FATAL ERROR TRAXCON_NAMELEN_ERR]  \n";
+    ASSERT_EQ(r.err.compare(0, header.size(), header), 0) << r.err.substr(0, 100);
+    EXPECT_TRUE(without_layout(r.err.substr(header.size())) ==
+                without_layout("file name \"" + base + "\" too long, maximum is 507 characters"))
+        << r.err;
+
+    // A name longer than the message buffers: the message is shortened, the exit is the same.
+    r = run_traxcon({std::string(10000, 'n')});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.compare(0, 48, "[TRAXCON 1.ABBRUCH-FEHLER TRAXCON_NAMELEN_ERR]  "), 0);
+    EXPECT_LT(r.err.size(), 10000u);
+}
+
+// --- start-up in this process ---------------------------------------------------------------
+
+class ConvStartTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        stream_ = std::tmpfile();
+        ASSERT_NE(stream_, nullptr);
+        msg_set_stream(stream_);
+    }
+    void TearDown() override {
+        conv_finish();
+        msg_set_stream(nullptr);
+        std::fclose(stream_);
+    }
+    void start(std::vector<const char *> args) {
+        args.insert(args.begin(), "traxcon");
+        conv_start(static_cast<int>(args.size()), args.data());
+    }
+    std::string output() {
+        std::fflush(stream_);
+        std::fseek(stream_, 0, SEEK_SET);
+        std::string text;
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stream_)) > 0) text.append(buffer, n);
+        std::fseek(stream_, 0, SEEK_END);
+        return text;
+    }
+    std::FILE *stream_ = nullptr;
+};
+
+TEST_F(ConvStartTest, DefaultsAndDerivedNames) {
+    start({"meas"});
+    EXPECT_STREQ(conv.file_base_name, "meas");
+    EXPECT_EQ(conv.trace_level, 1);
+    EXPECT_EQ(conv.trigger_flag, 0);
+    EXPECT_EQ(conv.interpolation_flag, 1);
+    EXPECT_STREQ(conv.dat_name, "meas.dat");
+    EXPECT_STREQ(conv.adf_name, "meas.adf");
+    EXPECT_STREQ(conv.tmp_name, "meas.tmp");
+    EXPECT_EQ(argv_is_given("", 1), 1);
+    EXPECT_EQ(argv_is_given("trace", 0), 0);
+    EXPECT_EQ(output(), "");
+    conv_finish();
+    EXPECT_EQ(conv.file_base_name, nullptr);
+}
+
+TEST_F(ConvStartTest, OptionsSetTheSettings) {
+    start({"/tra=2", "/trig", "/n", "dir/x.y"});
+    EXPECT_EQ(conv.trace_level, 2);
+    EXPECT_EQ(conv.trigger_flag, 1);
+    EXPECT_EQ(conv.interpolation_flag, 0);
+    EXPECT_STREQ(conv.dat_name, "dir/x.y.dat");
+    conv_finish();
+
+    start({"/trig=0", "/noipol=1", "/tr=2", "/trace=3", "m"});
+    EXPECT_EQ(conv.trigger_flag, 1);       // the switch value, after a warning
+    EXPECT_EQ(conv.interpolation_flag, 0); // likewise
+    EXPECT_EQ(conv.trace_level, 3);
+    const std::string out = output();
+    EXPECT_NE(out.find("OPT_VALIGNORE]  bei Argument \"/trig=0\""), std::string::npos);
+    EXPECT_NE(out.find("OPT_VALIGNORE]  bei Argument \"/noipol=1\""), std::string::npos);
+    EXPECT_NE(out.find("OPT_NOTUNIQUE]  bei Argument \"/tr=2\""), std::string::npos);
+}
+
+TEST_F(ConvStartTest, LanguageArgumentSwitchesEveryModule) {
+    start({"=e", "m"});
+    EXPECT_STREQ(conv_text(conv_key::MDFGRP_RECERR),
+                 "group includes less than %d records - conversion senseless\n");
+    conv_message(MSG_ERR, conv_key::MDFGRP_OPEN_ERR, 3);
+    EXPECT_THAT(output(),
+                ::testing::EndsWith(".ERROR MDFGRP_OPEN_ERR]  \n    group 3 not opened\n"));
+    conv_finish();
+    start({"m"}); // start-up selects German again
+    EXPECT_STREQ(conv_text(conv_key::MDFGRP_RECERR),
+                 "Gruppe beinhaltet weniger als %d Records - Konvertierung sinnlos\n");
+}
+
+// --- the converter's texts ------------------------------------------------------------------
+
+TEST(ConvText, EveryKeyIsInTheTableInBothLanguages) {
+    const char *keys[] = {
+        "TRAXCON_MODNAM",    "TRAXCON_DESCR",     "TRAXCON_FILHLP",      "MDFLIB_OPEN_ERR",
+        "MDFLIB_CLOSE_ERR",  "MDFFIL_UNSORTED",   "MDFFIL_OPEN_ERR",     "MDFFIL_CLOSE_ERR",
+        "ADFFIL_OPEN_ERR",   "ADFFIL_CLOSE_ERR",  "MDFFIL_INFO_ERR",     "ADFFIL_COMMENT_ERR",
+        "SPACE_ERR",         "MDFGRP_OPEN_ERR",   "MDFGRP_CLOSE_ERR",    "MDFGRP_TIMECLOSE_ERR",
+        "MDFCHN_CLOSE_ERR",  "MDFGRP_CHN_ERR",    "MDFCHN_OPEN_ERR",     "MDFCHN_INFO_ERR",
+        "MDFCHN_TYPE_ERR",   "MDFCHN_DUPNAME",    "MDFGRP_DUPCHAN",      "ADF_HEADINIT_ERR",
+        "MDFLIB_INTERR",     "MDFGRP_RECERR",     "TRAXCON_TRACEHLP",    "TRAXCON_TRIGHLP",
+        "TRAXCON_NOIPOLHLP", "TRACE_CHNGRP",      "TRACE_GEN",           "TRACE_TRIG",
+        "TRACE_GRPNO",       "TRACE_CHNNAM",      "TRACE_HEADFIN",       "TRACE_ALLLIN",
+        "BITVALERR",         "MDFFIL_GROUPS_ERR", "TRAXCON_NAMELEN_ERR",
+    };
+    ASSERT_EQ(conv_texts.count, std::size(keys));
+    for (int language : {0, 1}) {
+        conv_set_language(language);
+        for (const char *key : keys) EXPECT_NE(conv_text(key)[0], '\0') << key;
+    }
+    // Sorted once, at the first lookup.
+    EXPECT_EQ(conv_texts.unsorted, 0);
+    for (std::size_t i = 1; i < conv_texts.count; ++i)
+        EXPECT_LT(std::strcmp(conv_texts.rows[i - 1].key, conv_texts.rows[i].key), 0);
+}
+
+TEST(ConvText, GermanTextsUseCodePage850) {
+    conv_set_language(1);
+    EXPECT_STREQ(conv_text("MDFLIB_OPEN_ERR"), "MDF-B\x81"
+                                               "cherei nicht ge\x94"
+                                               "ffnet\n");
+    EXPECT_STREQ(conv_text("MDFCHN_TYPE_ERR"), "Unzul\x84"
+                                               "ssiger Typ %hd des Kanals %hd der Gruppe %hd\n");
+    EXPECT_STREQ(conv_text("MDFGRP_DUPCHAN"),
+                 "Kanalname \"%s\" mehrfach verwendet in Gruppe %d -\nwird ge\x84"
+                 "ndert zu \"%s\"\n");
+    EXPECT_STREQ(conv_text("TRAXCON_MODNAM"), "TRAXCON");
+    EXPECT_STREQ(conv_text(""), "");
+    conv_set_language(0);
+    EXPECT_STREQ(conv_text("TRAXCON_MODNAM"), "TRAXCON");
+    EXPECT_STREQ(conv_text("TRACE_CHNNAM"), "    %-*s (%hu bits)\n");
+    EXPECT_STREQ(conv_text("TRACE_ALLLIN"), "\n%ld value lines written\n");
+    conv_set_language(7); // not a language code: English
+    EXPECT_STREQ(conv_text("MDFGRP_RECERR"),
+                 "group includes less than %d records - conversion senseless\n");
+    conv_set_language(1);
+}
+
+TEST(ConvText, FatalMessageEndsWithStatusOne) {
+    EXPECT_EXIT(
+        {
+            msg_set_stream(nullptr);
+            conv_set_language(0);
+            conv_fatal(conv_key::MDFFIL_OPEN_ERR, "x.dat");
+        },
+        ::testing::ExitedWithCode(1), "MDFFIL_OPEN_ERR\\]  \n    MDF file \"x.dat\" not opened\n$");
+    EXPECT_EXIT(
+        {
+            msg_set_stream(nullptr);
+            conv.file_base_name = nullptr;
+            static char base[700];
+            std::memset(base, 'b', sizeof base - 1);
+            conv.file_base_name = base;
+            conv_derive_names();
+        },
+        ::testing::ExitedWithCode(1), "TRAXCON_NAMELEN_ERR");
+}
+
+} // namespace
