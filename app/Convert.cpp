@@ -20,29 +20,6 @@ namespace {
 // Author, division, project and subject are 32-byte fields of the HD block, terminated only when
 // the text is shorter.
 constexpr std::size_t HD_TEXT_FIELD = 32;
-// The signal name of a channel block is a 32-byte field of the same kind.
-constexpr std::size_t CN_NAME_FIELD = 32;
-
-bool is_blank(unsigned char ch) { return ch == ' '; }
-
-// Length of a text that ends at its zero byte or at the end of its field of max_len bytes.
-std::size_t bounded_length(const char *text, std::size_t max_len) {
-    const void *zero = std::memchr(text, 0, max_len);
-    return zero != nullptr ? static_cast<std::size_t>(static_cast<const char *>(zero) - text)
-                           : max_len;
-}
-
-bool equals_nocase(const std::string &a, const char *b) {
-    std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (x != b[i]) return false;
-    }
-    return true;
-}
-
 // The first 32-bit word of an MDFLIB record, its magic number.
 int check_number(const void *handle) {
     int32_t word = 0;
@@ -54,9 +31,11 @@ int check_number(const void *handle) {
 void write_info_comment(adf_file *adf, const char *label, const char *text, std::size_t max_len,
                         const conv_settings &s) {
     std::string line = label;
-    if (text != nullptr) line.append(text, max_len ? bounded_length(text, max_len) : std::strlen(text));
+    if (text != nullptr)
+        line.append(text, max_len ? conv_field_length(text, max_len) : std::strlen(text));
     if (s.trace_level == 2) std::printf("%s\n", line.c_str());
-    if (adf_write_comment(adf, line.c_str()) != 0) conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
+    if (adf_write_comment(adf, line.c_str()) != 0)
+        conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
 }
 
 int read_value(double *value, mdf_channel_rec *channel) {
@@ -74,7 +53,8 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
     for (uint32_t c = 1; c <= k; ++c) {
         mdf_channel_rec *channel = nullptr;
         if (mdfchn_open(&channel, entry.handle, static_cast<uint16_t>(c)) != 0) {
-            conv_message(MSG_ERR, conv_key::MDFCHN_OPEN_ERR, static_cast<int>(c), static_cast<int>(g));
+            conv_message(MSG_ERR, conv_key::MDFCHN_OPEN_ERR, static_cast<int>(c),
+                         static_cast<int>(g));
             continue;
         }
         if (s.trace_level == 2)
@@ -85,7 +65,8 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
         uint16_t data_type = 0;
         const char *name = nullptr;
         if (mdfchn_info(channel, &type, &bits, &data_type, &name, nullptr, nullptr) != 0) {
-            conv_message(MSG_ERR, conv_key::MDFCHN_INFO_ERR, static_cast<int>(c), static_cast<int>(g));
+            conv_message(MSG_ERR, conv_key::MDFCHN_INFO_ERR, static_cast<int>(c),
+                         static_cast<int>(g));
             if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
             continue;
         }
@@ -108,8 +89,8 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
                 std::printf("    bits = %hu \n", static_cast<unsigned short>(bits));
             }
         } else {
-            conv_message(MSG_ERR, conv_key::MDFCHN_TYPE_ERR, static_cast<int>(type), static_cast<int>(c),
-                     static_cast<int>(g));
+            conv_message(MSG_ERR, conv_key::MDFCHN_TYPE_ERR, static_cast<int>(type),
+                         static_cast<int>(c), static_cast<int>(g));
             if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
         }
     }
@@ -146,7 +127,8 @@ void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv
             close_value_channels(entry);
             if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
         } else if (entry.channels.empty()) {
-            if (mdfchn_close(entry.time_handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+            if (mdfchn_close(entry.time_handle) != 0)
+                conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
             if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
         } else {
             t.total += entry.channels.size();
@@ -156,54 +138,6 @@ void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv
 }
 
 } // namespace
-
-std::string conv_clean_name(const char *mdf_name, unsigned group_number,
-                            unsigned channel_number) {
-    std::size_t len = mdf_name != nullptr ? bounded_length(mdf_name, CN_NAME_FIELD) : 0;
-    std::size_t begin = 0;
-    while (begin < len && is_blank(static_cast<unsigned char>(mdf_name[begin]))) ++begin;
-    while (len > begin && is_blank(static_cast<unsigned char>(mdf_name[len - 1]))) --len;
-    std::string name;
-    if (len == begin) {
-        char made[40];
-        std::snprintf(made, sizeof made, "kg%u_kn%u", group_number, channel_number);
-        name = made;
-        return name;
-    }
-    name.assign(mdf_name + begin, len - begin);
-    for (char &ch : name) {
-        unsigned char u = static_cast<unsigned char>(ch);
-        if (u == ' ' || u == '\t' || u < 0x20 || u == 0x7F) ch = '_';
-    }
-    return name;
-}
-
-int conv_unique_name(conv_tables &t, const char *mdf_name, unsigned group_number,
-                     unsigned channel_number) {
-    const std::string name = conv_clean_name(mdf_name, group_number, channel_number);
-    // A name the ADF reader would take for the time column, or for a second angle column,
-    // is as taken as one that is in the list.
-    auto taken = [&t](const std::string &candidate) {
-        if (equals_nocase(candidate, "TIME")) return true;
-        if (t.angle_taken && equals_nocase(candidate, "ANGLE")) return true;
-        return sls_find(t.channel_names, candidate.c_str()) >= 0;
-    };
-    std::string candidate = name;
-    if (taken(candidate)) {
-        candidate = name + "_kg" + std::to_string(group_number);
-        conv_message(MSG_WARN, conv_key::MDFCHN_DUPNAME, name.c_str(), static_cast<int>(group_number),
-                  candidate.c_str());
-        if (taken(candidate)) {
-            candidate += "_kn" + std::to_string(channel_number);
-            conv_message(MSG_WARN, conv_key::MDFGRP_DUPCHAN, name.c_str(), static_cast<int>(group_number),
-                      candidate.c_str());
-        }
-    }
-    int id = sls_add(t.channel_names, candidate.c_str());
-    if (id < 0) conv_fatal(conv_key::SPACE_ERR);
-    if (equals_nocase(candidate, "ANGLE")) t.angle_taken = true;
-    return id;
-}
 
 void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp_name,
                   const conv_settings &s) {

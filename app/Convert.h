@@ -65,6 +65,9 @@ struct conv_settings {
 // (the field of a channel block need not be terminated).
 std::string conv_clean_name(const char *mdf_name, unsigned group_number, unsigned channel_number);
 
+// The length of a text that ends at its zero byte or, without one, at the end of its field.
+std::size_t conv_field_length(const char *text, std::size_t field);
+
 // Gives the channel a unique column name in t.channel_names (suffixes "_kg<g>" and "_kg<g>_kn<c>"
 // with their warnings) and returns its id; a name that the ADF reader would take for the time
 // column ("TIME" in any case), or a second "ANGLE", counts as taken. Fatal SPACE_ERR on failure.

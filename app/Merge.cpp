@@ -149,7 +149,9 @@ void progress(long n) {
 
 } // namespace
 
-long conv_lines_written(const conv_tables &t) { return t.adf->lines_written; }
+long conv_lines_written(const conv_tables &t) {
+    return t.adf->lines_written;
+}
 
 long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
     merge_state m{t, s, read};

@@ -57,11 +57,19 @@ double pedal(double t) { // %
     return 35.0 + 25.0 * std::exp(-(t - 2.0) / 4.0);
 }
 
-int brake(double t) { return t < 1.5 || t >= 15.0 ? 1 : 0; }
+int brake(double t) {
+    return t < 1.5 || t >= 15.0 ? 1 : 0;
+}
 
-double coolant_temperature(double t) { return 84.0 + 3.0 * t / DURATION; }
-double oil_temperature(double t) { return 91.0 + 1.5 * t / DURATION; }
-double battery_voltage(double t) { return 14.1 - (t < 2.0 ? 0.4 : 0.0) + 0.05 * std::sin(t); }
+double coolant_temperature(double t) {
+    return 84.0 + 3.0 * t / DURATION;
+}
+double oil_temperature(double t) {
+    return 91.0 + 1.5 * t / DURATION;
+}
+double battery_voltage(double t) {
+    return 14.1 - (t < 2.0 ? 0.4 : 0.0) + 0.05 * std::sin(t);
+}
 
 // The NTC sensor of the coolant temperature: ADC counts to deg C, falling.
 const double NTC_TABLE[][2] = {{100, 130}, {200, 105}, {300, 90}, {400, 78}, {500, 67},
@@ -74,7 +82,8 @@ uint32_t ntc_counts(double temperature) {
         double v0 = NTC_TABLE[i][1], v1 = NTC_TABLE[i + 1][1];
         if (temperature <= v0 && temperature >= v1) {
             double r0 = NTC_TABLE[i][0], r1 = NTC_TABLE[i + 1][0];
-            return static_cast<uint32_t>(std::lround(r0 + (temperature - v0) * (r1 - r0) / (v1 - v0)));
+            return static_cast<uint32_t>(
+                std::lround(r0 + (temperature - v0) * (r1 - r0) / (v1 - v0)));
         }
     }
     return 0;
@@ -84,7 +93,7 @@ uint32_t ntc_counts(double temperature) {
 struct sample_channel {
     const char *name;
     const char *description;
-    uint16_t type;      // 0 value, 1 time
+    uint16_t type; // 0 value, 1 time
     uint16_t bits;
     uint16_t data_type; // 0 unsigned, 1 signed
     uint16_t cc_type;   // 0xFFFF: none
@@ -106,30 +115,68 @@ struct sample_group {
 
 constexpr uint16_t NO_CC = 0xFFFF;
 
-uint32_t raw_time(double t) { return static_cast<uint32_t>(std::lround(t * 1000.0)); }
+uint32_t raw_time(double t) {
+    return static_cast<uint32_t>(std::lround(t * 1000.0));
+}
 
 std::vector<sample_group> sample_groups() {
     std::vector<double> ntc;
     for (const auto &e : NTC_TABLE) ntc.insert(ntc.end(), {e[0], e[1]});
-    sample_channel time = {"time", "time since start of measurement [s]", 1, 32, 0,
-                           CC_LINEAR, {0.0, 0.001}, nullptr, raw_time};
+    sample_channel time = {
+        "time",  "time since start of measurement [s]", 1, 32, 0, CC_LINEAR, {0.0, 0.001}, nullptr,
+        raw_time};
     return {
         {0.01,
          0.0,
          {time,
-          {"n_eng", "engine speed [rpm]", 0, 16, 0, CC_LINEAR, {0.0, 0.25}, nullptr,
+          {"n_eng",
+           "engine speed [rpm]",
+           0,
+           16,
+           0,
+           CC_LINEAR,
+           {0.0, 0.25},
+           nullptr,
            [](double t) { return static_cast<uint32_t>(std::lround(engine_speed(t) / 0.25)); }},
-          {"pedal", "accelerator pedal position [%]", 0, 8, 0, CC_LINEAR, {0.0, 0.4}, nullptr,
+          {"pedal",
+           "accelerator pedal position [%]",
+           0,
+           8,
+           0,
+           CC_LINEAR,
+           {0.0, 0.4},
+           nullptr,
            [](double t) { return static_cast<uint32_t>(std::lround(pedal(t) / 0.4)); }}},
          1},
         {0.1,
          0.05,
          {time,
-          {"v_veh", "vehicle speed [km/h]", 0, 16, 0, CC_FORMULA, {}, "X/128",
+          {"v_veh",
+           "vehicle speed [km/h]",
+           0,
+           16,
+           0,
+           CC_FORMULA,
+           {},
+           "X/128",
            [](double t) { return static_cast<uint32_t>(std::lround(vehicle_speed(t) * 128.0)); }},
-          {"brake", "brake pedal switch", 0, 1, 0, NO_CC, {}, nullptr,
+          {"brake",
+           "brake pedal switch",
+           0,
+           1,
+           0,
+           NO_CC,
+           {},
+           nullptr,
            [](double t) { return static_cast<uint32_t>(brake(t)); }},
-          {"gear", "engaged gear", 0, 4, 0, NO_CC, {}, nullptr,
+          {"gear",
+           "engaged gear",
+           0,
+           4,
+           0,
+           NO_CC,
+           {},
+           nullptr,
            [](double t) { return static_cast<uint32_t>(gear(t)); }}},
          2},
         {1.0,
@@ -137,12 +184,28 @@ std::vector<sample_group> sample_groups() {
          {time,
           {"T_cool", "coolant temperature [deg C]", 0, 16, 0, CC_TABLE_INTERP, ntc, nullptr,
            [](double t) { return ntc_counts(coolant_temperature(t)); }},
-          {"T_oil", "oil temperature [deg C]", 0, 16, 1, CC_LINEAR, {-40.0, 0.1}, nullptr,
+          {"T_oil",
+           "oil temperature [deg C]",
+           0,
+           16,
+           1,
+           CC_LINEAR,
+           {-40.0, 0.1},
+           nullptr,
            [](double t) {
                return static_cast<uint32_t>(std::lround((oil_temperature(t) + 40.0) / 0.1));
            }},
-          {"U_batt", "battery voltage [V]", 0, 16, 0, CC_LINEAR, {0.0, 0.001}, nullptr,
-           [](double t) { return static_cast<uint32_t>(std::lround(battery_voltage(t) / 0.001)); }}},
+          {"U_batt",
+           "battery voltage [V]",
+           0,
+           16,
+           0,
+           CC_LINEAR,
+           {0.0, 0.001},
+           nullptr,
+           [](double t) {
+               return static_cast<uint32_t>(std::lround(battery_voltage(t) / 0.001));
+           }}},
          3},
     };
 }
@@ -315,13 +378,12 @@ bool write_unsorted(const std::string &name) {
             f.u16(cn + CN_BITS, c.bits);
             f.u16(cn + CN_DATA_TYPE, c.data_type);
             if (c.cc_type == NO_CC) continue;
-            std::size_t count = c.cc_type == CC_FORMULA ? (std::strlen(c.formula) + 8) / 8
+            std::size_t count = c.cc_type == CC_FORMULA        ? (std::strlen(c.formula) + 8) / 8
                                 : c.cc_type == CC_TABLE_INTERP ? c.params.size() / 2
                                                                : c.params.size();
-            std::size_t cc = f.block("CC", CC_SIZE + 8 * (c.cc_type == CC_FORMULA ? count
-                                                          : c.cc_type == CC_TABLE_INTERP
-                                                              ? 2 * count
-                                                              : count));
+            std::size_t cc = f.block("CC", CC_SIZE + 8 * (c.cc_type == CC_FORMULA        ? count
+                                                          : c.cc_type == CC_TABLE_INTERP ? 2 * count
+                                                                                         : count));
             f.u32(cn + CN_CONVERSION, static_cast<uint32_t>(cc));
             f.u16(cc + CC_TYPE, c.cc_type);
             f.u16(cc + CC_COUNT, static_cast<uint16_t>(count));

@@ -21,7 +21,7 @@ struct fake_channel_spec {
 struct fake_group_spec {
     std::vector<double> times;
     std::vector<fake_channel_spec> channels;
-    long fail_at = -1;    // record index at which the time channel read returns fail_status
+    long fail_at = -1; // record index at which the time channel read returns fail_status
     int fail_status = -2004;
 };
 

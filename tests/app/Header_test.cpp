@@ -32,7 +32,7 @@ TEST_F(Header, ColumnsAndKgKnLine) {
     run.s.trace_level = 0;
     fake_convert(run, {two_channel_group(), one_channel_group()});
     EXPECT_EQ(run.adf_text, "#     4          2\n# TIME n v sw\n! kg/kn 1/1 1/2 2/1\n"
-                            " 0 1 3 0\n 1 2 4 1\n");
+                            " 0 1 3 0\n 1 2 4 0\n");
     // The group positions are shown at every trace level, and at level 0 nothing else.
     EXPECT_EQ(run.err, "    group 1:\n    group 2:\n");
     EXPECT_EQ(run.out, "");
@@ -45,18 +45,14 @@ TEST_F(Header, TriggerColumnsAndTrace) {
     EXPECT_TRUE(run.adf_text.starts_with("#     6          2\n# TIME n v sw __trig_1 __trig_2\n"
                                          "! kg/kn 1/1 1/2 2/1\n"))
         << run.adf_text;
-    const std::string trace = std::string("    total of 3 value channels found in 2 groups:\n"
-                              "    group 1:\n") +
-                              "        n" + std::string(31, ' ') + " (16 bits)\n" +
-                              "        v" + std::string(31, ' ') + " (8 bits)\n" +
-                              "    group 2:\n" +
-                              "        sw" + std::string(30, ' ') + " (1 bits)\n" +
-                              "    generated trigger channels:\n" +
-                              "        __trig_1 - for group 1\n" +
-                              "        __trig_2 - for group 2\n" +
-                              "    header initialisation finished\n";
-    EXPECT_NE(run.err.find("INFORMATION TRACE_CHNGRP]  \n" + trace), std::string::npos)
-        << run.err;
+    const std::string trace =
+        std::string("    total of 3 value channels found in 2 groups:\n"
+                    "    group 1:\n") +
+        "        n" + std::string(31, ' ') + " (16 bits)\n" + "        v" + std::string(31, ' ') +
+        " (8 bits)\n" + "    group 2:\n" + "        sw" + std::string(30, ' ') + " (1 bits)\n" +
+        "    generated trigger channels:\n" + "        __trig_1 - for group 1\n" +
+        "        __trig_2 - for group 2\n" + "    header initialisation finished\n";
+    EXPECT_NE(run.err.find("INFORMATION TRACE_CHNGRP]  \n" + trace), std::string::npos) << run.err;
 }
 
 TEST_F(Header, GermanTexts) {

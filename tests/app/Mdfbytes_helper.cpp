@@ -66,8 +66,7 @@ uint32_t raw_bits(const mdfb_channel &c, double v) {
     return static_cast<uint32_t>(i);
 }
 
-void put_record(std::vector<uint8_t> &record, const mdfb_group &g, const layout &l,
-                std::size_t k) {
+void put_record(std::vector<uint8_t> &record, const mdfb_group &g, const layout &l, std::size_t k) {
     std::fill(record.begin(), record.end(), 0);
     for (std::size_t j = 0; j < g.channels.size(); ++j) {
         const mdfb_channel &c = g.channels[j];
@@ -189,7 +188,8 @@ bool mdfb_write(const mdfb_file &file, const std::string &path) {
             record.assign(layouts[i].record_size + 4u, 0);
             for (std::size_t k = 0; k < layouts[i].records; ++k) {
                 put_record(record, file.groups[i], layouts[i], k);
-                f.data.insert(f.data.end(), record.begin(), record.begin() + layouts[i].record_size);
+                f.data.insert(f.data.end(), record.begin(),
+                              record.begin() + layouts[i].record_size);
             }
         }
     } else if (!dgs.empty()) {
@@ -202,7 +202,8 @@ bool mdfb_write(const mdfb_file &file, const std::string &path) {
                 record.assign(layouts[i].record_size + 4u, 0);
                 put_record(record, file.groups[i], layouts[i], k);
                 f.data.push_back(static_cast<uint8_t>(i + 1));
-                f.data.insert(f.data.end(), record.begin(), record.begin() + layouts[i].record_size);
+                f.data.insert(f.data.end(), record.begin(),
+                              record.begin() + layouts[i].record_size);
             }
     }
 

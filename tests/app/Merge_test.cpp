@@ -137,8 +137,8 @@ TEST_F(Merge, TraceLevelTwoDumps) {
     run.s.trace_level = 2;
     run.s.trigger_flag = 1;
     fake_convert(run, {group({0, 1, 2}, {5, 6, 7}, "A"), group({0.5, 1.5}, {1, 2}, "B")});
-    EXPECT_EQ(adf_value_lines(run.adf_text), (Lines{" 0.5 5.5 1 0 1", " 1 6 1.5 1 0",
-                                                    " 1.5 6.5 2 0 1"}));
+    EXPECT_EQ(adf_value_lines(run.adf_text),
+              (Lines{" 0.5 5.5 1 0 1", " 1 6 1.5 1 0", " 1.5 6.5 2 0 1"}));
     const std::string dump = "acttime = 0.5\n"
                              "G0 1: T=0 [0]=5\n   2: T=1 [0]=6\n"
                              "G1 1: T=0.5 [0]=1\n   2: T=1.5 [0]=2\n"
