@@ -84,11 +84,14 @@ long adf_read_back(const std::filesystem::path &path, int *columns) {
         if (result == 2) {
             ++lines;
             double value = 0.0;
-            for (long c = 0; c < adf->channel_count; ++c)
+            for (long c = 0; c < adf->channel_count; ++c) {
                 EXPECT_EQ(adf_get_value(adf, c, 0, &value), 0);
+            }
             continue;
         }
-        if (blocks > 0) EXPECT_EQ(lines, declared) << path;
+        if (blocks > 0) {
+            EXPECT_EQ(lines, declared) << path;
+        }
         if (blocks == 1) first_block_lines = lines;
         if (result != 1) {
             EXPECT_EQ(result, 0) << "ADF reader refuses " << path;
