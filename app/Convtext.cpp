@@ -10,7 +10,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <iterator>
-#include <string>
 
 namespace {
 
@@ -123,19 +122,6 @@ lng_row conv_rows[] = {
       "glich\n"}},
 };
 
-// Formats a converter text with its arguments into a string of any length.
-std::string format_text(const char *format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length <= 0) return std::string();
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.pop_back();
-    return text;
-}
-
 } // namespace
 
 // The converter's map lists English first (column = language code); it starts in German.
@@ -147,6 +133,7 @@ const char *conv_text(const char *key) {
 }
 
 void conv_message(int type, const char *key, ...) {
+    MSG_ASSERT(type >= MSG_LOG && type < MSG_FATERR); // fatal messages go through conv_fatal
     va_list args;
     va_start(args, key);
     msg_print_v(type, "", key, conv_text(key), args);
@@ -154,9 +141,11 @@ void conv_message(int type, const char *key, ...) {
 }
 
 void conv_fatal(const char *key, ...) {
+    // Formatted here (no allocation on the way out); the message output holds no more anyway.
+    char text[MSG_BUFFER_SIZE];
     va_list args;
     va_start(args, key);
-    std::string text = format_text(conv_text(key), args);
+    std::vsnprintf(text, sizeof text, conv_text(key), args);
     va_end(args);
-    msg_faterr("", key, "%s", text.c_str());
+    msg_faterr("", key, "%s", text);
 }

@@ -631,7 +631,8 @@ int adf_write_header(adf_file *adf) {
     const int n = header_text(head, sizeof head, adf->channel_count, adf->line_count);
     try {
         std::string &out = adf->line;
-        out.assign("#");
+        out.clear(); // assign("#") trips a false -Wrestrict of GCC 12 at -O3
+        out.push_back('#');
         for (long i = 0; i < adf->channel_count; ++i) {
             out.push_back(' ');
             write_name(out, adf, i);

@@ -76,9 +76,10 @@ struct msg_state {
     std::FILE *stream = nullptr;
 };
 
+// Never destroyed, so that a message from an exit handler still finds the module's state.
 msg_state &state() {
-    static msg_state s;
-    return s;
+    static msg_state *const s = new msg_state;
+    return *s;
 }
 
 std::FILE *out_stream() {

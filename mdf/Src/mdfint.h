@@ -56,6 +56,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <utility>
 
@@ -625,8 +626,9 @@ void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd)
 uint8_t *mdfblk_new(uint16_t type);
 // A duplicate of an image with its own node (no file position) and link nodes.
 uint8_t *mdfblk_copy(const uint8_t *image);
-// A TX block of size length + 5 holding length bytes of text and a zero byte.
-uint8_t *mdfblk_new_text(uint16_t length, const char *text);
+// A TX block of size length + 5 holding length bytes of text and a zero byte (-2007 when the
+// block would exceed 65535 bytes).
+uint8_t *mdfblk_new_text(std::size_t length, const char *text);
 // A zero-filled CC block with room for count parameters (pairs for the table types).
 uint8_t *mdfblk_new_conversion(uint16_t type, uint16_t count);
 mdf_block_node *mdfblk_register(uint8_t *image, uint16_t length);
@@ -652,7 +654,9 @@ void mdfblk_snapshot(uint8_t *image);
 void mdfblk_restore(uint8_t *image);
 // The number of CG blocks along the CG chain of a DG (at most 65535).
 uint16_t mdfblk_cg_count(uint8_t *dg);
-// Formats date "DD:MM:YYYY" and time "HH:MM:SS" of the local time now (11 and 9 bytes).
+// Formats date "DD:MM:YYYY" and time "HH:MM:SS" (11 and 9 bytes with the zero byte) of a
+// broken-down time / of the local time now.
+void mdfblk_format_date_time(const std::tm &when, char *date, char *time);
 void mdfblk_local_date_time(char *date, char *time);
 
 // ---------------------------------------------------------------------------------------------
@@ -668,6 +672,9 @@ void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes)
 // The record access rules run before every value read / write of a channel.
 void mdfgrp_prepare_read(mdf_channel_rec *channel);
 void mdfgrp_prepare_write(mdf_channel_rec *channel);
+// Allocates the group's record buffer anew for the CG's current record size (zero-filled; the
+// record index and position are kept). Used when a channel makes the record longer; -2007.
+void mdfgrp_new_buffer(mdf_group_rec *group);
 
 // ---------------------------------------------------------------------------------------------
 // Value coding (Decode, Encode) and formulas (Mdffrm)

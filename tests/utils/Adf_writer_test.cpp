@@ -15,6 +15,12 @@
 #if defined(__unix__)
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
+
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
 #include <unistd.h>
 #endif
 

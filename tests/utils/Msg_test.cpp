@@ -117,6 +117,12 @@ TEST_F(MsgTest, OverlongWordIsCutAtColumn80) {
               "    ab\n    " + std::string(76, 'x') + "\n    " + std::string(24, 'x') + "\n");
 }
 
+TEST_F(MsgTest, BlankRightAfterIndentIsNoBreakPoint) {
+    // Cutting back to that blank would leave an empty line; the word is cut instead.
+    msg_append(" %s\n", std::string(100, 'x').c_str());
+    EXPECT_EQ(output(), "     " + std::string(75, 'x') + "\n    " + std::string(25, 'x') + "\n");
+}
+
 TEST_F(MsgTest, WordEndingAtLineEndStillBreaksTheLine) {
     // 76 characters fill the line to column 80: the line is broken there, the final newline is
     // skipped as white space after the break, and the column stays at the indent.
