@@ -73,23 +73,26 @@ if [ ! -f "$stamp" ] || [ "$BIN/mkbench" -nt "$stamp" ] || [ ! -f bench.dat ] ||
     touch "$stamp"
 fi
 
-# Runs a command REPEAT times under /usr/bin/time; sets WALL (s) and RSS (KiB) of the fastest run.
+# Runs a command REPEAT times under /usr/bin/time; sets WALL (s), CPU (user + system s) and RSS
+# (KiB) of the fastest run.
 measure() {
-    local best_wall="" best_rss=""
+    local best_wall="" best_cpu="" best_rss=""
     for _ in $(seq "$REPEAT"); do
         sync
-        "$TIME" -f "%e %M" -o time.txt "$@" >run.out 2>run.err || {
+        "$TIME" -f "%e %U %S %M" -o time.txt "$@" >run.out 2>run.err || {
             echo "run.sh: failed: $*" >&2
             tail -5 run.err >&2
             exit 1
         }
-        read -r wall rss <time.txt
+        read -r wall user sys rss <time.txt
         if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
             best_wall=$wall
+            best_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
             best_rss=$rss
         fi
     done
     WALL=$best_wall
+    CPU=$best_cpu
     RSS=$best_rss
 }
 
@@ -98,7 +101,7 @@ size_of() { stat -c %s "$1"; }
 echo "== (a) conversion of the sorted file"
 rm -f bench.adf
 measure "$BIN/traxcon" bench
-A_WALL=$WALL A_RSS=$RSS
+A_WALL=$WALL A_CPU=$CPU A_RSS=$RSS
 header=$(grep -m1 '^#' bench.adf)
 COLUMNS_N=$(echo "$header" | awk '{ print $2 }')
 LINES_N=$(echo "$header" | awk '{ print $3 }')
@@ -107,7 +110,7 @@ ADF_SIZE=$(size_of bench.adf)
 echo "== (b) conversion of the unsorted file, sort included"
 rm -f bench_u.adf bench_u.tmp
 measure "$BIN/traxcon" bench_u
-B_WALL=$WALL B_RSS=$RSS
+B_WALL=$WALL B_CPU=$CPU B_RSS=$RSS
 if ! cmp -s bench.adf bench_u.adf; then
     echo "run.sh: bench.adf and bench_u.adf differ" >&2
     exit 1
@@ -116,17 +119,17 @@ fi
 echo "== (c) sort alone"
 rm -f sorted.tmp
 measure "$BIN/sortbench" bench_u.dat sorted.tmp
-C_WALL=$WALL C_RSS=$RSS
+C_WALL=$WALL C_CPU=$CPU C_RSS=$RSS
 
 echo "== (d) baseline"
 rm -f baseline.txt
 measure "$BIN/baseline" baseline.txt "$LINES_N" "$COLUMNS_N" bench.adf
-D_WALL=$WALL D_RSS=$RSS
+D_WALL=$WALL D_CPU=$CPU D_RSS=$RSS
 
 echo "== (e) cp"
 rm -f copy.dat
 measure cp bench_u.dat copy.dat
-E_WALL=$WALL E_RSS=$RSS
+E_WALL=$WALL E_CPU=$CPU E_RSS=$RSS
 
 IN_S=$(size_of bench.dat)
 IN_U=$(size_of bench_u.dat)
@@ -136,24 +139,30 @@ echo
 echo "== results: $SIZE measurement, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
 echo "ADF output: $ADF_SIZE bytes, $COLUMNS_N columns"
 awk -v in_s="$IN_S" -v in_u="$IN_U" -v lines="$LINES_N" -v values="$VALUES" \
-    -v aw="$A_WALL" -v ar="$A_RSS" -v bw="$B_WALL" -v br="$B_RSS" -v cw="$C_WALL" -v cr="$C_RSS" \
-    -v dw="$D_WALL" -v dr="$D_RSS" -v ew="$E_WALL" -v er="$E_RSS" 'BEGIN {
-    fmt = "| %-34s | %10s | %11s | %12s | %8s | %8s | %8s | %9s |\n"
-    printf fmt, "case", "input MB", "value lines", "values", "wall s", "MB/s", "ns/value", "peak RSS"
-    printf "|%s|%s|%s|%s|%s|%s|%s|%s|\n", "------------------------------------", "------------",
-        "-------------", "--------------", "----------", "----------", "----------", "-----------"
-    row("(a) conversion, sorted file", in_s, lines, values, aw, ar)
-    row("(b) conversion, unsorted, with sort", in_u, lines, values, bw, br)
-    row("(c) sort alone", in_u, "-", "-", cw, cr)
-    row("(d) baseline fprintf(\" %1.7g\")", "-", lines, values, dw, dr)
-    row("(e) cp of the unsorted file", in_u, "-", "-", ew, er)
-    printf "\na/d = %.2f   (goal <= 1.0)\nc/e = %.2f   (goal <= 2.0)\n", aw / dw, cw / (ew > 0 ? ew : 0.01)
+    -v aw="$A_WALL" -v ac="$A_CPU" -v ar="$A_RSS" -v bw="$B_WALL" -v bc="$B_CPU" -v br="$B_RSS" \
+    -v cw="$C_WALL" -v cc="$C_CPU" -v cr="$C_RSS" -v dw="$D_WALL" -v dc="$D_CPU" -v dr="$D_RSS" \
+    -v ew="$E_WALL" -v ec="$E_CPU" -v er="$E_RSS" 'BEGIN {
+    fmt = "| %-36s | %9s | %11s | %12s | %7s | %7s | %7s | %8s | %9s |\n"
+    printf fmt, "case", "input MB", "value lines", "values", "wall s", "CPU s", "MB/s", "ns/value",
+        "peak RSS"
+    printf "|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", "--------------------------------------",
+        "-----------", "-------------", "--------------", "---------", "---------", "---------",
+        "----------", "-----------"
+    row("(a) conversion, sorted file", in_s, lines, values, aw, ac, ar)
+    row("(b) conversion, unsorted, sort incl.", in_u, lines, values, bw, bc, br)
+    row("(c) sort alone", in_u, "-", "-", cw, cc, cr)
+    row("(d) baseline fprintf(\" %1.7g\")", "-", lines, values, dw, dc, dr)
+    row("(e) cp of the unsorted file", in_u, "-", "-", ew, ec, er)
+    printf "\na/d = %.2f wall, %.2f CPU   (goal <= 1.0)\n", aw / nz(dw), ac / nz(dc)
+    printf "c/e = %.2f wall, %.2f CPU   (goal <= 2.0)\n", cw / nz(ew), cc / nz(ec)
 }
-function row(name, input, l, v, wall, rss,    mb, mbs, nsv) {
+function nz(x) { return x > 0 ? x : 0.01 }
+function row(name, input, l, v, wall, cpu, rss,    mb, mbs, nsv) {
     mb = input == "-" ? "-" : sprintf("%.1f", input / 1e6)
-    mbs = input == "-" || wall == 0 ? "-" : sprintf("%.1f", input / 1e6 / wall)
+    mbs = input == "-" ? "-" : sprintf("%.1f", input / 1e6 / nz(wall))
     nsv = v == "-" ? "-" : sprintf("%.1f", wall * 1e9 / v)
-    printf fmt, name, mb, l, v, sprintf("%.2f", wall), mbs, nsv, sprintf("%.1f MiB", rss / 1024)
+    printf fmt, name, mb, l, v, sprintf("%.2f", wall), sprintf("%.2f", cpu), mbs, nsv,
+        sprintf("%.1f MiB", rss / 1024)
 }'
 
 if [ "${BENCH_KEEP:-0}" != 1 ]; then
