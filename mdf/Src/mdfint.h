@@ -703,6 +703,36 @@ void mdfenc_bits(mdf_group_rec *group, const uint8_t *cn, uint32_t value);
 void mdfenc_raw(mdf_group_rec *group, const uint8_t *cn, double value);
 int16_t mdfenc_value(mdf_group_rec *group, const uint8_t *cn, const uint8_t *cc, double value);
 
+// The coding behind those operations, over plain values (Decode, Encode). A bit field is bits
+// bits (at most 32) from bit first_bit of data, bit 0 the least significant bit of data[0];
+// only the bytes the field covers are read or written.
+uint32_t mdf_get_bits(const uint8_t *data, uint32_t first_bit, uint32_t bits);
+void mdf_put_bits(uint8_t *data, uint32_t first_bit, uint32_t bits, uint32_t value);
+// The raw value of a field's bits by data type 0, 1, 2 or 4, and the bits of a raw value.
+double mdf_bits_to_raw(uint32_t value, uint32_t bits, uint16_t data_type);
+uint32_t mdf_raw_to_bits(double raw, uint32_t bits, uint16_t data_type);
+// A conversion as read from a CC image: P1 to P7 (0 where the block has fewer), the table rows
+// (types 1 and 2: count pairs of little-endian REALs, raw then physical) or the formula text.
+struct mdf_conversion {
+    uint16_t type;
+    uint32_t count;       // parameter count; for the tables the number of rows
+    double p[7];          // P1 .. P7
+    const uint8_t *table; // types 1 and 2
+    char *text;           // type 10, text_length bytes at most
+    std::size_t text_length;
+};
+// The physical value of a raw value / the raw value of a physical value; false when the
+// conversion type has no rule in that direction.
+bool mdf_convert(const mdf_conversion &conv, double raw, double *physical);
+bool mdf_convert_inverse(const mdf_conversion &conv, double physical, double *raw);
+// The conversion of a CC image (its text left null), bounded by the block's size.
+mdf_conversion mdf_conversion_of(const uint8_t *cc);
+// The data of the group's current record, after checking that the group is valid and that the
+// channel's field (at most 32 bits) lies inside the record; a broken layout is an internal error.
+uint8_t *mdf_field_record(const mdf_group_rec *group, const uint8_t *cn);
+// Data types with a coding: 0, 1, 2 and 4.
+bool mdf_codable_type(uint16_t data_type);
+
 // Evaluates a formula text with its variable set to x: 0 and the value in *result, or 7 (syntax
 // error, stack overflow) / 8 (division by zero) with *result 0.
 int16_t mdffrm_parse(double x, const char *text, double *result);
