@@ -643,3 +643,41 @@ TEST_F(Groups, IterationAndChannelTotal) {
 }
 
 } // namespace
+
+namespace {
+
+// A file closed while its created group and channels are still open closes them first, so the
+// group's blocks and its last record reach the file, and no handle of the file stays in the lists.
+TEST_F(Groups, FileCloseClosesItsOpenGroupsAndChannels) {
+    std::string path = mdfbuild::temp_path("close_open_groups.dat");
+    mdf_file_rec *f = nullptr;
+    ASSERT_EQ(open(path, &f, MDFFIL_CREATE), 0);
+    mdf_group_rec *g = nullptr;
+    ASSERT_EQ(mdfgrp_open(&g, f, 0, MDFGRP_CREATE), 0);
+    mdf_channel_rec *t = nullptr, *v = nullptr;
+    ASSERT_EQ(mdfchn_create(&t, g, MDFCHN_TIME, 16, MDFCHN_UNSIGNED, "TIME"), 0);
+    ASSERT_EQ(mdfchn_create(&v, g, MDFCHN_VALUE, 8, MDFCHN_SIGNED, "V"), 0);
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(mdfchn_write_raw(t, static_cast<uint32_t>(10 + k)), 0);
+        ASSERT_EQ(mdfchn_write_raw_real(v, k - 5), 0);
+    }
+    EXPECT_EQ(mdffil_close(f), 0);
+    EXPECT_EQ(mdflib_state.groups, nullptr);
+    EXPECT_EQ(mdflib_state.channels, nullptr);
+
+    ASSERT_EQ(open(path, &f), 0);
+    ASSERT_EQ(mdfgrp_open(&g, f, 1, MDFGRP_READ), 0);
+    uint32_t records = 0;
+    EXPECT_EQ(mdfgrp_records(&records, g), 0);
+    EXPECT_EQ(records, 2u);
+    ASSERT_EQ(mdfchn_open_name(&v, g, "V"), 0);
+    double x = 0;
+    EXPECT_EQ(mdfchn_read_value(&x, v), 0);
+    EXPECT_EQ(x, -5.0);
+    EXPECT_EQ(mdfchn_read_value(&x, v), 0);
+    EXPECT_EQ(x, -4.0);
+    EXPECT_EQ(mdffil_close(f), 0);
+    EXPECT_EQ(mdflib_state.groups, nullptr);
+}
+
+} // namespace
