@@ -11,6 +11,7 @@
 #include "mdfint.h"
 
 #include <algorithm>
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -32,7 +33,18 @@ struct grp_buffer {
     bool sorted;                    // the DG holds one channel group
     bool write_pending;             // a channel may have a write counter other than 0
     uint8_t *cg_of_id[IDENTIFIERS]; // the CG of each identifier byte (DGs with r > 0)
+    // Read-ahead window over the data area (files opened for reading only): the bytes from file
+    // position window_pos, window_fill of them valid; null when the group reads record by record.
+    uint8_t *window;
+    uint32_t window_size;
+    uint64_t window_pos;
+    uint32_t window_fill;
 };
+
+// Bytes of the read-ahead window of a group in a file opened for reading: several groups read
+// one stream in turn, each at its own place, so every group reads ahead on its own instead of
+// refilling the shared stream buffer at every change of group. One read call fills it.
+constexpr uint32_t READ_WINDOW = 0xFF00;
 
 grp_buffer *ext(const mdf_group_rec *g) {
     return reinterpret_cast<grp_buffer *>(g->buffer);
@@ -86,10 +98,22 @@ void alloc_buffer(mdf_group_rec *g) {
     uint32_t size = record_size(g);
     if (size > MAX_RECORD_SIZE) fail_format();
     uint32_t length = 1 + size + RECORD_SPARE;
-    auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length));
+    // The window lives in the same allocation, behind the record; no larger than the data area.
+    uint32_t window = 0;
+    if (g->file->mode == MDFFIL_READ) {
+        uint64_t area = static_cast<uint64_t>(record_count(g)) *
+                        (size + static_cast<uint64_t>(mdf_u16(g->dg, DG_ID_BYTES)));
+        if (mdfblk_cg_count(g->dg) > 1 || area > READ_WINDOW) area = READ_WINDOW;
+        window = static_cast<uint32_t>(area);
+    }
+    auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length + window));
     if (b == nullptr) mdflib_fail(MDF_ERR_MEMORY);
     b->pub.length = static_cast<uint16_t>(length);
     b->pub.record = reinterpret_cast<uint8_t *>(b) + sizeof(grp_buffer);
+    b->window = window > 0 ? b->pub.record + length : nullptr;
+    b->window_size = window;
+    b->window_pos = 0;
+    b->window_fill = 0;
     grp_buffer *old = ext(g);
     if (old != nullptr) {
         b->pub.position = old->pub.position;
@@ -119,6 +143,63 @@ void free_buffer(mdf_group_rec *g) {
 template <class F>
 void load_io(F &&step) {
     if (mdflib_catch(step) != 0) fail_format();
+}
+
+// Copies n bytes of the file at pos (which the caller has checked to lie before the end of the
+// file) out of the group's read-ahead window, refilling the window from pos when they are not in
+// it. A failing refill is a damaged data area, as a failing record read.
+void window_read(mdf_group_rec *g, uint64_t pos, uint8_t *dst, uint32_t n, uint64_t end) {
+    grp_buffer *b = ext(g);
+    if (pos < b->window_pos || pos + n > b->window_pos + b->window_fill) {
+        const int16_t io = g->file->io;
+        uint64_t fill = std::min<uint64_t>(b->window_size, end - pos);
+        if (fill < n) {
+            // Larger than the window: read the bytes themselves.
+            load_io([&] {
+                mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
+                mdfio_read(dst, static_cast<uint16_t>(n), io);
+            });
+            return;
+        }
+        b->window_fill = 0;
+        load_io([&] {
+            mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
+            mdfio_read(b->window, static_cast<uint16_t>(fill), io);
+        });
+        b->window_pos = pos;
+        b->window_fill = static_cast<uint32_t>(fill);
+    }
+    std::memcpy(dst, b->window + (pos - b->window_pos), n);
+}
+
+// Record loading through the read-ahead window: the same steps and checks as the loading from
+// the stream in mdfgrp_load_record.
+void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
+    mdf_record_buffer *b = g->buffer;
+    const uint16_t r = ext(g)->id_bytes;
+    uint8_t *data = mdf_record_data(b);
+    uint64_t pos = b->position;
+    for (;;) {
+        uint8_t *cg = g->cg;
+        if (r > 0) {
+            if (pos + 1 > end) fail_format();
+            uint8_t id = 0;
+            window_read(g, pos, &id, 1, end);
+            cg = mdfgrp_find_cg(g, id);
+            if (cg == nullptr) fail_format();
+        }
+        uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
+        uint64_t start = pos + (r > 0 ? 1 : 0);
+        if (cg == g->cg) {
+            if (scan_only) return;
+            if (start + length > end) fail_format();
+            if (length > 0) window_read(g, start, data, length, end);
+            return;
+        }
+        pos = start + length;
+        if (pos >= end || pos > UINT32_MAX) fail_format();
+        b->position = static_cast<uint32_t>(pos);
+    }
 }
 
 // Moves the group onto record t: 0 on success, MDF_END_OF_RECORDS (nothing changed) when t lies
@@ -368,6 +449,10 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     const uint64_t end = mdfio_size(io);
     uint8_t *data = mdf_record_data(b);
     uint64_t pos = b->position;
+    if (ext(group)->window != nullptr) {
+        load_from_window(group, scan_only, end);
+        return;
+    }
 
     load_io([&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
     for (;;) {
