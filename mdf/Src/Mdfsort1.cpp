@@ -33,6 +33,19 @@ constexpr uint16_t SORT_INPUT_BUFFER = 8192;            // buffer size handed to
 constexpr std::size_t SORT_READ_PIECE = 0xFF00;         // bytes per read call of the data area
 constexpr std::size_t SORT_READ_WINDOW = 0x40000;       // read-ahead window over the data area
 constexpr uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
+// Records are moved in 8-byte words; the window and the copy buffers have this many bytes of
+// room behind their end for the last word, whose surplus bytes are never used.
+constexpr std::size_t SORT_WORD_SLACK = 8;
+
+// Copies size bytes (size above 0) in 8-byte words: up to 7 bytes more are read behind src and
+// written behind dst, both of which have SORT_WORD_SLACK bytes of room.
+inline void sort_move(uint8_t *dst, const uint8_t *src, std::size_t size) {
+    for (std::size_t i = 0; i < size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, src + i, 8);
+        std::memcpy(dst + i, &word, 8);
+    }
+}
 
 // One channel group of the input, in the order the copy meets it.
 struct mdf_sort_slot {
@@ -108,7 +121,7 @@ struct sort_reader {
 
     void start(int16_t handle, uint32_t position, uint64_t length) {
         io = handle;
-        if (!window) window = std::make_unique<uint8_t[]>(SORT_READ_WINDOW);
+        if (!window) window = std::make_unique<uint8_t[]>(SORT_READ_WINDOW + SORT_WORD_SLACK);
         at = end = 0;
         left = length;
         if (length > 0)
@@ -181,7 +194,7 @@ void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
         }
         if (share <= slot.record_size) share = slot.record_size;
         budget = budget > share + 1 ? budget - (share + 1) : 0;
-        owned.push_back(std::make_unique<uint8_t[]>(share + 1));
+        owned.push_back(std::make_unique<uint8_t[]>(share + 1 + SORT_WORD_SLACK));
         slot.buffer = owned.back().get();
         slot.buffer_size = static_cast<uint32_t>(share + 1);
         slot.capacity = static_cast<uint32_t>(share / slot.record_size);
@@ -412,31 +425,50 @@ struct sort_run {
             const std::size_t trailing = d.id_bytes == 2 ? 1 : 0;
 
             reader.start(in, d.data_pos, d.records > 0 ? d.area_bytes : 0);
+            // The longest record of the DG with its identifier bytes: while that many bytes are
+            // in the window, records are taken from it through a local pointer.
+            const std::size_t lead = d.id_bytes > 0 ? 1 : 0;
+            std::size_t longest = 0;
+            for (std::size_t i = 0; i < n; ++i)
+                longest = std::max<std::size_t>(longest, first[i].record_size);
+            const std::size_t max_span = lead + longest + trailing;
+            const uint8_t *base = reader.window.get();
+            const uint8_t *p = base + reader.at;
+            const uint8_t *e = base + reader.end;
             for (uint64_t k = 0; k < d.records; ++k) {
+                if (static_cast<std::size_t>(e - p) < max_span) {
+                    reader.at = static_cast<std::size_t>(p - base);
+                    reader.need(static_cast<std::size_t>(
+                        std::min<uint64_t>(max_span, reader.end - reader.at + reader.left)));
+                    p = base + reader.at;
+                    e = base + reader.end;
+                }
                 mdf_sort_slot *slot = first;
-                if (d.id_bytes > 0) {
-                    int32_t index = by_id[*reader.need(1)];
+                if (lead > 0) {
+                    if (p == e) mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
+                    int32_t index = by_id[*p++];
                     if (index < 0) mdflib_fail(MDF_ERR_FORMAT, "");
-                    reader.skip(1);
                     slot = first + index;
                 }
                 // More records of one group than its CG declares would run into the next area.
                 if (slot->taken == slot->records) mdflib_fail(MDF_ERR_FORMAT, "");
                 ++slot->taken;
                 std::size_t size = slot->record_size;
+                if (static_cast<std::size_t>(e - p) < size + trailing)
+                    mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
                 if (size == 0) { // nothing but identifier bytes: counted and skipped
-                    reader.need(trailing);
-                    reader.skip(trailing);
+                    p += trailing;
                     continue;
                 }
-                std::memcpy(slot->write_pos, reader.need(size + trailing), size);
-                reader.skip(size + trailing);
+                sort_move(slot->write_pos, p, size);
+                p += size + trailing;
                 slot->write_pos += size;
                 if (++slot->count == slot->capacity) {
                     flush(*slot);
                     sort_progress(d.records, k);
                 }
             }
+            reader.at = static_cast<std::size_t>(p - base);
             for (std::size_t i = 0; i < n; ++i) {
                 flush(first[i]);
                 first[i].buffer = nullptr;
