@@ -381,7 +381,11 @@ int read_block_header(adf_file *a) {
         a->s_list.clear();
         a->r_list.clear();
         a->t_list.clear();
-        a->slots.assign(static_cast<size_t>(n) * static_cast<size_t>(a->window_size + 1), 0.0);
+        // N + 1 slots of n values; a product beyond the address space is a memory shortage.
+        const size_t slot_count = static_cast<size_t>(a->window_size) + 1;
+        if (n > 0 && slot_count > a->slots.max_size() / static_cast<size_t>(n))
+            return ADF_ERR_MEMORY;
+        a->slots.assign(static_cast<size_t>(n) * slot_count, 0.0);
         a->repeats.assign(channels, 1);
         a->time_pos = a->angle_pos = -1;
         a->s_count = a->r_count = a->t_count = 0;
@@ -435,8 +439,8 @@ int parse_value_line(adf_file *a) {
     const long n = a->channel_count;
     const long size = a->window_size;
     double *slot = a->slots.data() + static_cast<size_t>(a->window_pos) * n;
-    const double *prev =
-        a->slots.data() + static_cast<size_t>((a->window_pos + size - 1) % size) * n;
+    const long previous = a->window_pos == 0 ? size - 1 : a->window_pos - 1;
+    const double *prev = a->slots.data() + static_cast<size_t>(previous) * n;
     const char *p = a->line.c_str();
     const char *end = p + a->line.size();
     long channel = 0, served = 0;
@@ -469,7 +473,7 @@ int parse_value_line(adf_file *a) {
     }
     if (served < a->columns || p != end) return ADF_ERR_VALUECOUNT;
     ++a->lines_written;
-    a->window_pos = (a->window_pos + 1) % size;
+    a->window_pos = a->window_pos == size - 1 ? 0 : a->window_pos + 1;
     return 2;
 }
 
@@ -747,8 +751,8 @@ int adf_get_value(const adf_file *adf, long channel, long k, double *value) {
     ADF_CHECK(value != nullptr);
     if (channel < 0 || channel >= adf->channel_count) return ADF_ERR_CHANCOUNT;
     if (k < 0 || k >= adf->window_fill) return ADF_ERR_LINECOUNT;
-    const long size = adf->window_size;
-    const long slot = ((adf->window_pos - adf->window_fill + k) % size + size) % size;
+    long slot = adf->window_pos - adf->window_fill + k; // the current line is window_fill back
+    if (slot < 0) slot += adf->window_size;
     *value = adf->slots[static_cast<size_t>(slot) * adf->channel_count + channel];
     return ADF_OK;
 }

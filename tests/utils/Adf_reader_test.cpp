@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-
 #if defined(_WIN32)
 #include <process.h>
 #define getpid _getpid
@@ -307,6 +306,19 @@ TEST_F(AdfReader, OpeningChecks) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(adf_read_next(a), 0); // an empty file: no block, complete
     EXPECT_EQ(adf_close(a), 0);
+
+    // A window too large for memory is refused when the block is sized, without overflow.
+    const long huge = std::numeric_limits<long>::max();
+    open("# 1 1\n# a\n 1\n", huge);
+    EXPECT_EQ(adf_read_next(adf_), ADF_ERR_MEMORY);
+    // A column without names: its values are read and belong to no channel.
+    open("# 1 1\n# ,\n 5\n", huge);
+    EXPECT_EQ(results(), (std::vector<int>{1, 2, 0}));
+    open("# 2 2\n# , b\n 1 2\n 3 4\n", 3);
+    EXPECT_EQ(results(), (std::vector<int>{1, 2, 2, 0}));
+    EXPECT_EQ(adf_->channel_count, 1);
+    EXPECT_EQ(adf_->name_groups, (std::vector<long>{0, 1}));
+    EXPECT_EQ(window(0), (V{4}));
 }
 
 // The value of v as written with "%.7g".

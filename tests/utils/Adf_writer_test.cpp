@@ -256,7 +256,10 @@ TEST_F(AdfWriter, OpenBlockWithoutHeader) {
 }
 
 TEST_F(AdfWriter, CommaLocaleStillWritesDecimalPoints) {
-    const std::string before = std::setlocale(LC_ALL, nullptr);
+    struct RestoreLocale {
+        std::string before = std::setlocale(LC_ALL, nullptr);
+        ~RestoreLocale() { std::setlocale(LC_ALL, before.c_str()); }
+    } restore;
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (localedef -i de_DE -f UTF-8 "
                         "de_DE.UTF-8 makes it); the comma-locale test is skipped";
@@ -287,7 +290,6 @@ TEST_F(AdfWriter, CommaLocaleStillWritesDecimalPoints) {
     EXPECT_EQ(adf_read_next(r), 0);
     EXPECT_STREQ(std::localeconv()->decimal_point, ",");
     EXPECT_EQ(adf_close(r), 0);
-    std::setlocale(LC_ALL, before.c_str());
 }
 
 #if defined(__unix__)
@@ -359,7 +361,9 @@ TEST_F(AdfWriter, ChannelCountWiderThanItsField) {
 }
 
 TEST(AdfWriterDeathTest, FormatsForOtherThanOneDoubleStopTheProgram) {
-    const std::string path = (fs::temp_directory_path() / "adfw_death.adf").string();
+    const std::string path =
+        (fs::temp_directory_path() / ("adfw_death_" + std::to_string(::getpid()) + ".adf"))
+            .string();
     adf_file *a = adf_open_write(path.c_str());
     ASSERT_EQ(adf_init_header(a, 1, 1), 0);
     EXPECT_DEATH(adf_define_channel(a, "x", ADF_PLAIN, "%d"), "parse_double_format");
