@@ -213,6 +213,10 @@ int conv_run(void) {
     s.trace_level = conv.trace_level;
     s.trigger_flag = conv.trigger_flag;
     s.interpolation_flag = conv.interpolation_flag;
-    conv_convert(conv.dat_name, conv.adf_name, conv.tmp_name, s);
+    try {
+        conv_convert(conv.dat_name, conv.adf_name, conv.tmp_name, s);
+    } catch (const std::bad_alloc &) {
+        conv_fatal(conv_key::SPACE_ERR); // a name or a table that could not grow
+    }
     return 0;
 }

@@ -275,8 +275,9 @@ TEST(Convert, FailedSortIsNotConverted) {
     f.unsorted = true;
     fs::path dir = make_temp_dir("sortfail");
     ASSERT_TRUE(mdfb_write(f, (dir / "meas.dat").string()));
-    // An old sorted copy that the sort cannot replace.
+    // A .tmp that the sort cannot replace.
     fs::create_directory(dir / "meas.tmp");
+    std::ofstream(dir / "meas.tmp" / "keep") << "x";
     golden_result r = golden_run(dir, "meas =e");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("FATAL ERROR MDFFIL_OPEN_ERR]  \n    MDF file \"meas.tmp\" not opened\n"),
