@@ -41,6 +41,8 @@ void discard_all() {
     s.channels = nullptr;
     s.blocks = nullptr;
     s.links = nullptr;
+    mdflst_block_clear_index();
+    mdflst_link_clear_index();
     mdfio_close_all();
 }
 
@@ -140,10 +142,11 @@ void mdflib_close_level(int32_t level) {
     }
     release_from_level<mdf_block_node, MDF_BLOCK_MAGIC>(mdflib_state.blocks, level,
                                                         [](mdf_block_node *b) {
+                                                            mdflst_block_unindex(b);
                                                             mdflib_free(b->image);
                                                             mdflib_free(b->snapshot);
                                                         });
     release_from_level<mdf_link_node, MDF_LINK_MAGIC>(mdflib_state.links, level,
-                                                      [](mdf_link_node *) {});
+                                                      mdflst_link_unindex);
     if (first != 0) mdflib_raise(first);
 }

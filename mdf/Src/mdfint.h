@@ -563,7 +563,9 @@ void mdflst_channel_insert(mdf_channel_rec *rec);
 int16_t mdflst_channel_remove(mdf_channel_rec *rec);
 void mdflst_channel_release(mdf_channel_rec *rec);
 // Block and link nodes: insert at the front; release removes the node, then frees it (not the
-// image). The finds move the found node to the front.
+// image). The finds by image and by field go through indexes kept beside the lists (constant
+// time, the list order stays); the find by read position walks the list and moves the found
+// node to the front.
 void mdflst_block_insert(mdf_block_node *node);
 int16_t mdflst_block_remove(mdf_block_node *node);
 void mdflst_block_release(mdf_block_node *node);
@@ -573,6 +575,12 @@ void mdflst_link_insert(mdf_link_node *node);
 int16_t mdflst_link_remove(mdf_link_node *node);
 void mdflst_link_release(mdf_link_node *node);
 mdf_link_node *mdflst_link_find_field(const uint8_t *field);
+// Code that unlinks nodes by itself (the level release, the library reset) takes them out of
+// the indexes with these.
+void mdflst_block_unindex(const mdf_block_node *node);
+void mdflst_link_unindex(const mdf_link_node *node);
+void mdflst_block_clear_index();
+void mdflst_link_clear_index();
 
 // ---------------------------------------------------------------------------------------------
 // Buffered file I/O (Io)
