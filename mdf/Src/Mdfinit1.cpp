@@ -10,6 +10,7 @@ void discard_all() {
     mdflib_state_t &s = mdflib_state;
     for (mdf_file_rec *f = s.files, *next; f != nullptr; f = next) {
         next = f->next;
+        mdfblk_index_delete(f->index);
         f->magic = 0;
         mdflib_free(f);
     }

@@ -323,17 +323,20 @@ struct mdf_link_node {
     mdf_link_node *next;
 };
 
+struct mdf_tree_index;
+
 // The file handle.
 struct mdf_file_rec {
-    uint32_t magic;     // MDF_FILE_MAGIC
-    int32_t level;      // usage level at creation
-    char name[129];     // file name as given at open, at most 128 characters
-    int16_t io;         // I/O handle, -1 while none is open
-    int16_t mode;       // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
-    uint16_t groups;    // number of channel groups, counted along the CG chains at open
-    uint8_t *id;        // ID block image
-    uint8_t *hd;        // HD block image
-    mdf_file_rec *next; // file list
+    uint32_t magic;        // MDF_FILE_MAGIC
+    int32_t level;         // usage level at creation
+    char name[129];        // file name as given at open, at most 128 characters
+    int16_t io;            // I/O handle, -1 while none is open
+    int16_t mode;          // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
+    uint16_t groups;       // number of channel groups, counted along the CG chains at open
+    uint8_t *id;           // ID block image
+    uint8_t *hd;           // HD block image
+    mdf_tree_index *index; // groups and channels by number (owned; see "Tree index" below)
+    mdf_file_rec *next;    // file list
 };
 
 // The buffer of a group's current record: one mdflib_alloc area (a library reset releases it
@@ -639,8 +642,13 @@ uint8_t *mdfblk_read_id(int16_t io);
 // Reads the block at position (null for 0), registers it and its links.
 uint8_t *mdfblk_read(int16_t io, uint32_t position);
 // Reads and checks the whole block tree; with convert, REAL fields become IEEE first.
-// *id and *hd are null on failure.
-void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd);
+// *id and *hd are null on failure. The memory the tree takes is bounded in proportion to the
+// file's size (mdfblk_tree_limit): beyond it the read ends with -2007. With an index, the CG
+// and CN images are indexed in file order as they are read (see "Tree index" below).
+void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd,
+                           mdf_tree_index *index = nullptr);
+// The most memory (bytes) the block tree of a file of file_size bytes may take.
+uint64_t mdfblk_tree_limit(uint64_t file_size);
 // A new block of the type (MDFBLK_ID for the ID block), registered with its links (values 0).
 uint8_t *mdfblk_new(uint16_t type);
 // A duplicate of an image with its own node (no file position) and link nodes.
@@ -745,5 +753,34 @@ int16_t mdffrm_parse(double x, const char *text, double *result);
 // first zero byte or at the bound) is upper-cased and decimal commas become points, in place,
 // never beyond the bound; a constant is read directly, anything else goes to mdffrm_parse.
 int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
+
+// ---------------------------------------------------------------------------------------------
+// Tree index (Mdf1): groups and channels by number in constant time
+// ---------------------------------------------------------------------------------------------
+//
+// mdffil_open indexes the tree of a file as it reads it: every CG image with its DG in file
+// order, and every CN image of each CG in chain order. Group numbers are those of a walk along
+// the DG chain and each DG's CG chain, counted from 1; channel numbers are positions along the
+// CG's CN chain, from 1. Use these instead of walking the chains to find a group or a channel
+// by number or to count them; the answers are those of the walk. The index checks itself on
+// every use against the chain ends it knew (the HD's first DG, a CG's first CN and the next
+// link of its last CN) and is made again when a block was linked in since (a created group or
+// channel), so no caller has to keep it up to date. A CG that was not in the tree (a created
+// group) is indexed on first use.
+
+// A new, empty index / releases one (null allowed). mdffil_open and the file release use them.
+mdf_tree_index *mdfblk_index_new();
+void mdfblk_index_delete(mdf_tree_index *index);
+// The number of channel groups of the file (at most 65535).
+uint16_t mdfblk_index_groups(mdf_file_rec *file);
+// The DG and CG images of group number `number`; false (both null) for 0 or beyond the last.
+bool mdfblk_index_group(mdf_file_rec *file, uint16_t number, uint8_t **dg, uint8_t **cg);
+// The number of CG blocks along the CG chain of dg, a DG of the file (at most 65535); the same
+// as mdfblk_cg_count(dg) without walking the chain.
+uint16_t mdfblk_index_cg_count(mdf_file_rec *file, uint8_t *dg);
+// The number of CN blocks along the CN chain of cg (at most 65535).
+uint16_t mdfblk_index_cn_count(mdf_file_rec *file, uint8_t *cg);
+// The CN image numbered `number` along the CN chain of cg; null for 0 or beyond the last.
+uint8_t *mdfblk_index_cn(mdf_file_rec *file, uint8_t *cg, uint16_t number);
 
 #endif // MDFINT_H
