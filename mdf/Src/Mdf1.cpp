@@ -11,11 +11,13 @@
 // The index of a file's tree (see mdfint.h): CG images in file order, CN images per CG.
 struct mdf_tree_index {
     struct group {
-        uint8_t *dg;
+        std::size_t dg; // its DG, as an index into dgs
         uint8_t *cg;
     };
     struct data_group {
         uint8_t *dg;
+        uint8_t *first_cg; // the ends of its CG chain when indexed (null: none)
+        uint8_t *last_cg;
         uint32_t cgs; // CGs along its chain
     };
     bool built = false;          // groups and dgs describe the chains from first_dg
@@ -34,12 +36,14 @@ struct mdf_tree_index {
     }
     void add_dg(uint8_t *dg) {
         dg_position[dg] = dgs.size();
-        dgs.push_back({dg, 0});
+        dgs.push_back({dg, nullptr, nullptr, 0});
     }
     // A CG of the DG added last.
     void add_group(uint8_t *cg) {
-        groups.push_back({dgs.back().dg, cg});
-        ++dgs.back().cgs;
+        data_group &d = dgs.back();
+        groups.push_back({dgs.size() - 1, cg});
+        if (d.cgs++ == 0) d.first_cg = cg;
+        d.last_cg = cg;
     }
 };
 
@@ -541,14 +545,6 @@ void mdfblk_set_link(uint8_t *field, uint32_t value, uint8_t *target) {
     link->value = value;
 }
 
-uint16_t mdfblk_cg_count(uint8_t *dg) {
-    uint16_t n = 0;
-    for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr && n < UINT16_MAX;
-         cg = mdfblk_link(cg, CG_NEXT_CG))
-        ++n;
-    return n;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Tree index
 // ---------------------------------------------------------------------------------------------
@@ -581,15 +577,40 @@ void rebuild_groups(mdf_tree_index &index, uint8_t *first) {
     index.built = true;
 }
 
-// The index of the file with its group part up to date.
-mdf_tree_index &groups_of(mdf_file_rec *file) {
+// True when the DG chain and the CG chain of d still end where they did when indexed.
+bool chain_current(mdf_file_rec *file, const mdf_tree_index &index) {
+    return index.built && bound_to(file->hd, HD_FIRST_DG, index.first_dg) &&
+           (index.dgs.empty() || bound_to(index.dgs.back().dg, DG_NEXT_DG, nullptr));
+}
+bool dg_current(const mdf_tree_index::data_group &d) {
+    return bound_to(d.dg, DG_FIRST_CG, d.first_cg) &&
+           (d.last_cg == nullptr || bound_to(d.last_cg, CG_NEXT_CG, nullptr));
+}
+
+void check_file(const mdf_file_rec *file) {
     if (file == nullptr || file->magic != MDF_FILE_MAGIC || file->hd == nullptr)
         MDF_INTERNAL_ERROR();
+}
+
+// The index of the file with its group part up to date (as far as the chain ends show).
+mdf_tree_index &groups_of(mdf_file_rec *file) {
+    check_file(file);
     if (file->index == nullptr) file->index = new mdf_tree_index();
     mdf_tree_index &index = *file->index;
-    if (!index.built || !bound_to(file->hd, HD_FIRST_DG, index.first_dg))
-        rebuild_groups(index, mdfblk_link(file->hd, HD_FIRST_DG));
+    if (!chain_current(file, index)) rebuild_groups(index, mdfblk_link(file->hd, HD_FIRST_DG));
     return index;
+}
+
+// The indexed DG dg of the file with its CG chain up to date, or null when dg is none of the
+// file's DGs.
+const mdf_tree_index::data_group *data_group_of(mdf_file_rec *file, const uint8_t *dg) {
+    mdf_tree_index *index = &groups_of(file);
+    auto it = index->dg_position.find(dg);
+    if (it == index->dg_position.end()) return nullptr;
+    if (dg_current(index->dgs[it->second])) return &index->dgs[it->second];
+    rebuild_groups(*index, mdfblk_link(file->hd, HD_FIRST_DG));
+    it = index->dg_position.find(dg);
+    return it != index->dg_position.end() ? &index->dgs[it->second] : nullptr;
 }
 
 // The CNs of cg in chain order, made again when the chain's ends changed.
@@ -615,7 +636,31 @@ uint16_t clamp16(std::size_t n) {
     return static_cast<uint16_t>(std::min<std::size_t>(n, UINT16_MAX));
 }
 
+uint16_t walk_cg_count(uint8_t *dg) {
+    uint16_t n = 0;
+    for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr && n < UINT16_MAX;
+         cg = mdfblk_link(cg, CG_NEXT_CG))
+        ++n;
+    return n;
+}
+
 } // namespace
+
+uint16_t mdfblk_cg_count(uint8_t *dg) {
+    // A DG of an open file's tree is counted by that file's index while it is up to date, any
+    // other along its chain.
+    for (mdf_file_rec *f = mdflib_state.files; f != nullptr; f = f->next) {
+        check_file(f);
+        const mdf_tree_index *index = f->index;
+        if (index == nullptr || !chain_current(f, *index)) continue;
+        auto it = index->dg_position.find(dg);
+        if (it == index->dg_position.end()) continue;
+        const mdf_tree_index::data_group &d = index->dgs[it->second];
+        if (dg_current(d)) return clamp16(d.cgs);
+        break;
+    }
+    return walk_cg_count(dg);
+}
 
 mdf_tree_index *mdfblk_index_new() {
     return new mdf_tree_index();
@@ -626,24 +671,36 @@ void mdfblk_index_delete(mdf_tree_index *index) {
 }
 
 uint16_t mdfblk_index_groups(mdf_file_rec *file) {
-    return clamp16(groups_of(file).groups.size());
+    // Every DG's chain is checked: a count is asked for once per file, not per group.
+    mdf_tree_index &index = groups_of(file);
+    for (const mdf_tree_index::data_group &d : index.dgs) {
+        if (!dg_current(d)) {
+            rebuild_groups(index, mdfblk_link(file->hd, HD_FIRST_DG));
+            break;
+        }
+    }
+    return clamp16(index.groups.size());
 }
 
 bool mdfblk_index_group(mdf_file_rec *file, uint16_t number, uint8_t **dg, uint8_t **cg) {
-    const mdf_tree_index &index = groups_of(file);
     *dg = nullptr;
     *cg = nullptr;
-    if (number == 0 || number > index.groups.size()) return false;
-    *dg = index.groups[number - 1u].dg;
-    *cg = index.groups[number - 1u].cg;
+    mdf_tree_index *index = &groups_of(file);
+    if (number == 0 || number > index->groups.size()) return false;
+    // The CG chain of the group's DG may have grown since: then the numbers behind it moved.
+    if (!dg_current(index->dgs[index->groups[number - 1u].dg])) {
+        rebuild_groups(*index, mdfblk_link(file->hd, HD_FIRST_DG));
+        if (number > index->groups.size()) return false;
+    }
+    const mdf_tree_index::group &g = index->groups[number - 1u];
+    *dg = index->dgs[g.dg].dg;
+    *cg = g.cg;
     return true;
 }
 
 uint16_t mdfblk_index_cg_count(mdf_file_rec *file, uint8_t *dg) {
-    const mdf_tree_index &index = groups_of(file);
-    auto it = index.dg_position.find(dg);
-    if (it == index.dg_position.end()) return mdfblk_cg_count(dg);
-    return clamp16(index.dgs[it->second].cgs);
+    const mdf_tree_index::data_group *d = data_group_of(file, dg);
+    return d != nullptr ? clamp16(d->cgs) : walk_cg_count(dg);
 }
 
 uint16_t mdfblk_index_cn_count(mdf_file_rec *file, uint8_t *cg) {

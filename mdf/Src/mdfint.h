@@ -679,7 +679,8 @@ void mdfblk_rewrite(int16_t io, uint8_t *image);
 // Keeps a copy of an image / puts it back and drops it.
 void mdfblk_snapshot(uint8_t *image);
 void mdfblk_restore(uint8_t *image);
-// The number of CG blocks along the CG chain of a DG (at most 65535).
+// The number of CG blocks along the CG chain of a DG (at most 65535); a DG of an open file is
+// counted by the file's tree index without walking the chain.
 uint16_t mdfblk_cg_count(uint8_t *dg);
 // Formats date "DD:MM:YYYY" and time "HH:MM:SS" (11 and 9 bytes with the zero byte) of a
 // broken-down time / of the local time now.
@@ -763,15 +764,16 @@ int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result
 // the DG chain and each DG's CG chain, counted from 1; channel numbers are positions along the
 // CG's CN chain, from 1. Use these instead of walking the chains to find a group or a channel
 // by number or to count them; the answers are those of the walk. The index checks itself on
-// every use against the chain ends it knew (the HD's first DG, a CG's first CN and the next
-// link of its last CN) and is made again when a block was linked in since (a created group or
-// channel), so no caller has to keep it up to date. A CG that was not in the tree (a created
-// group) is indexed on first use.
+// every use against the chain ends it knew (the HD's first DG and the last DG's next link; for
+// the DG asked about or holding the group asked for, its first CG and its last CG's next link;
+// for a CG, its first CN and its last CN's next link) and is made again when a block was linked
+// in at an end since (a created group or channel), so no caller has to keep it up to date. A
+// CG that was not in the tree (a created group) is indexed on first use.
 
 // A new, empty index / releases one (null allowed). mdffil_open and the file release use them.
 mdf_tree_index *mdfblk_index_new();
 void mdfblk_index_delete(mdf_tree_index *index);
-// The number of channel groups of the file (at most 65535).
+// The number of channel groups of the file (at most 65535), every DG's CG chain checked.
 uint16_t mdfblk_index_groups(mdf_file_rec *file);
 // The DG and CG images of group number `number`; false (both null) for 0 or beyond the last.
 bool mdfblk_index_group(mdf_file_rec *file, uint16_t number, uint8_t **dg, uint8_t **cg);

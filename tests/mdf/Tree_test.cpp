@@ -31,6 +31,13 @@ class Tree : public MdfTest {
                 }
         return nullptr;
     }
+    static uint32_t walk_cgs(uint8_t *dg) {
+        uint32_t n = 0;
+        for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
+             cg = mdfblk_link(cg, CG_NEXT_CG))
+            ++n;
+        return n;
+    }
     static std::vector<uint8_t *> walk_channels(uint8_t *cg) {
         std::vector<uint8_t *> cns;
         for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
@@ -168,7 +175,8 @@ TEST_F(Tree, IndexAnswersAsTheWalk) {
         ASSERT_TRUE(mdfblk_index_group(f, n, &dg, &cg));
         EXPECT_EQ(cg, walk_cg);
         EXPECT_EQ(dg, walk_dg);
-        EXPECT_EQ(mdfblk_index_cg_count(f, dg), mdfblk_cg_count(dg));
+        EXPECT_EQ(mdfblk_index_cg_count(f, dg), walk_cgs(dg));
+        EXPECT_EQ(mdfblk_cg_count(dg), walk_cgs(dg));
         std::vector<uint8_t *> cns = walk_channels(cg);
         EXPECT_EQ(mdfblk_index_cn_count(f, cg), channels[n - 1]);
         EXPECT_EQ(cns.size(), static_cast<std::size_t>(channels[n - 1]));
@@ -206,7 +214,20 @@ TEST_F(Tree, IndexFollowsBlocksLinkedInLater) {
     ASSERT_TRUE(mdfblk_index_group(f, 1, &dg, &cg));
     EXPECT_EQ(mdfblk_link(f->hd, HD_FIRST_DG), dg);
     EXPECT_EQ(mdfblk_index_cg_count(f, dg), 1);
+    EXPECT_EQ(mdfblk_cg_count(dg), 1);
     EXPECT_EQ(mdffil_check_sorted(f), 0);
+    // A second CG linked into that DG's chain is counted by a walk (created DGs are not
+    // indexed) and makes the file unsorted.
+    ASSERT_EQ(status_of([&] { mdfblk_set_link(cg + CG_NEXT_CG, 0, mdfblk_new(MDFBLK_CG)); }), 0);
+    EXPECT_EQ(mdfblk_cg_count(dg), 2);
+    EXPECT_EQ(mdfblk_index_cg_count(f, dg), 2);
+    EXPECT_EQ(mdfblk_index_groups(f), 2);
+    uint8_t *second = mdfblk_link(cg, CG_NEXT_CG);
+    uint8_t *dg2 = nullptr, *cg2 = nullptr;
+    ASSERT_TRUE(mdfblk_index_group(f, 2, &dg2, &cg2));
+    EXPECT_EQ(dg2, dg);
+    EXPECT_EQ(cg2, second);
+    EXPECT_EQ(mdffil_check_sorted(f), MDF_NOT_SORTED);
     // Channels appended to its chain one by one.
     EXPECT_EQ(mdfblk_index_cn_count(f, cg), 0);
     uint8_t *cn1 = mdfblk_new(MDFBLK_CN);
@@ -290,8 +311,9 @@ TEST_F(Tree, GroupCountStopsAt65535) {
     EXPECT_EQ(mdffil_groups(&groups, f), 0);
     EXPECT_EQ(groups, 65535);
     uint8_t *dg_image = mdfblk_link(f->hd, HD_FIRST_DG);
-    EXPECT_EQ(mdfblk_index_cg_count(f, dg_image), mdfblk_cg_count(dg_image));
+    EXPECT_EQ(walk_cgs(dg_image), 65536u);
     EXPECT_EQ(mdfblk_index_cg_count(f, dg_image), 65535);
+    EXPECT_EQ(mdfblk_cg_count(dg_image), 65535);
     uint8_t *cg = nullptr;
     ASSERT_TRUE(mdfblk_index_group(f, 65535, &dg_image, &cg));
     EXPECT_EQ(read_pos(cg), cgs[65534]);
