@@ -40,6 +40,8 @@ void discard_all() {
     s.files = nullptr;
     s.groups = nullptr;
     s.channels = nullptr;
+    s.groups_tail = nullptr;
+    s.channels_tail = nullptr;
     s.blocks = nullptr;
     s.links = nullptr;
     mdflst_block_clear_index();

@@ -382,19 +382,21 @@ struct mdf_channel_rec {
 // ---------------------------------------------------------------------------------------------
 
 struct mdflib_state_t {
-    int16_t status;            // status of the operation in progress / the last one
-    int16_t sticky_error;      // first negative status reported since init, 0 = none
-    char sticky_text[128];     // its formatted message
-    uint16_t level;            // usage level, 0 = not initialised
-    char program_id[8];        // written into new ID blocks; not necessarily terminated
-    uint16_t io_mode_bits;     // or-ed into every open mode (MDFIO_STREAM)
-    uint16_t io_buffer_size;   // handed to the I/O open
-    mdf_file_rec *files;       // open files, new ones at the front
-    mdf_group_rec *groups;     // open groups, new ones at the end
-    mdf_channel_rec *channels; // open channels, new ones at the end
-    mdf_block_node *blocks;    // block images in memory, new ones at the front
-    mdf_link_node *links;      // link fields of those images, new ones at the front
-    int guard_depth;           // number of public operations in progress
+    int16_t status;                 // status of the operation in progress / the last one
+    int16_t sticky_error;           // first negative status reported since init, 0 = none
+    char sticky_text[128];          // its formatted message
+    uint16_t level;                 // usage level, 0 = not initialised
+    char program_id[8];             // written into new ID blocks; not necessarily terminated
+    uint16_t io_mode_bits;          // or-ed into every open mode (MDFIO_STREAM)
+    uint16_t io_buffer_size;        // handed to the I/O open
+    mdf_file_rec *files;            // open files, new ones at the front
+    mdf_group_rec *groups;          // open groups, new ones at the end
+    mdf_channel_rec *channels;      // open channels, new ones at the end
+    mdf_group_rec *groups_tail;     // the last open group, null while there is none
+    mdf_channel_rec *channels_tail; // the last open channel, null while there is none
+    mdf_block_node *blocks;         // block images in memory, new ones at the front
+    mdf_link_node *links;           // link fields of those images, new ones at the front
+    int guard_depth;                // number of public operations in progress
 };
 extern mdflib_state_t mdflib_state;
 
@@ -521,22 +523,39 @@ struct mdf_list {
         rec->next = head;
         head = rec;
     }
-    static void insert_back(T *&head, T *rec) {
+    // Lists with records at the back also keep their last record (tail; null while empty), so
+    // that appending and the test of membership take constant time.
+    static void insert_back(T *&head, T *&tail, T *rec) {
         rec->next = nullptr;
-        T **p = &head;
-        while (*p != nullptr) p = &(*p)->next;
-        *p = rec;
+        if (head == nullptr) {
+            head = rec;
+        } else {
+            T *last = tail != nullptr ? tail : head;
+            while (last->next != nullptr) last = last->next;
+            last->next = rec;
+        }
+        tail = rec;
     }
     // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
     static int16_t remove(T *&head, T *rec) {
-        for (T **p = &head; *p != nullptr; p = &(*p)->next) {
+        T *tail = nullptr;
+        return remove(head, tail, rec);
+    }
+    static int16_t remove(T *&head, T *&tail, T *rec) {
+        T *previous = nullptr;
+        for (T **p = &head; *p != nullptr; previous = *p, p = &(*p)->next) {
             if (*p == rec) {
                 *p = rec->next;
+                if (tail == rec) tail = previous;
                 rec->next = nullptr;
                 return 0;
             }
         }
         return MDF_ERR_NODE_NOT_FOUND;
+    }
+    // Whether rec is in a list kept with its tail: a record out of every list has no next.
+    static bool listed(const T *head, const T *tail, const T *rec) {
+        return head != nullptr && (rec == head || rec == tail || rec->next != nullptr);
     }
     // The first record for which pred holds, moved to the front of the list; null if none.
     template <class P>

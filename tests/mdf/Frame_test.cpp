@@ -274,9 +274,25 @@ TEST_F(Frame, ListsKeepTheirOrder) {
     EXPECT_EQ(g[1]->next, g[2]);
     EXPECT_EQ(mdflst_group_remove(g[1]), 0);
     EXPECT_EQ(g[0]->next, g[2]);
-    for (auto *x : {g[0], g[2]}) mdflst_group_remove(x);
+    // The last one removed and put back: it goes behind the one now last.
+    EXPECT_EQ(mdflst_group_remove(g[2]), 0);
+    EXPECT_EQ(g[0]->next, nullptr);
+    mdflst_group_insert(g[1]);
+    mdflst_group_insert(g[2]);
+    EXPECT_EQ(g[0]->next, g[1]);
+    EXPECT_EQ(g[1]->next, g[2]);
+    // Every one of them, the first, the middle and the last, is in the list.
+    for (auto *x : g)
+        EXPECT_EXIT(
+            {
+                stdout_to_stderr();
+                mdflst_group_release(x);
+            },
+            testing::ExitedWithCode(1), "Internal Error 1-Gnode.cpp-");
+    for (auto *x : {g[2], g[0], g[1]}) EXPECT_EQ(mdflst_group_remove(x), 0);
     for (auto *x : g) mdflst_group_release(x);
     EXPECT_EQ(mdflib_state.groups, nullptr);
+    EXPECT_EQ(mdflib_state.groups_tail, nullptr);
 
     // Block nodes go to the front; the search by image finds a node wherever it stands.
     uint8_t *a = mdfblk_new(MDFBLK_TX);
