@@ -487,3 +487,106 @@ std::vector<dmg_case> dmg_value_types(const dmg_bytes &file, const dmg_map &map)
         }
     return cases;
 }
+
+std::vector<dmg_case> dmg_id_block(const dmg_bytes &file, const dmg_map &map) {
+    std::vector<dmg_case> cases;
+    auto add = [&](const std::string &name, std::size_t at, const std::string &bytes) {
+        dmg_case c = mutated(file, name);
+        std::memcpy(&c.bytes[at], bytes.data(), bytes.size());
+        cases.push_back(std::move(c));
+    };
+    add("file identifier MDX", 0, "MDX");
+    add("file identifier in lower case", 0, "mdf");
+    add("format identifier 3.00", 8, "3.00");
+    add("reserved byte 32 set", 32, "\x01");
+    add("reserved byte 33 set", 33, "\xFF");
+    add("byte order 1", 24, std::string("\x01\x00", 2));
+    for (uint16_t format : {1, 2, 3, 0xFFFF}) {
+        dmg_case c = mutated(file, "float format " + std::to_string(format));
+        dmg_set_u16(c.bytes, 26, format);
+        cases.push_back(std::move(c));
+    }
+    // VAX formats with a CE block of extension type 1, whose REAL values are converted, cut
+    // below the size those values need.
+    for (const dmg_block &b : map.blocks) {
+        if (b.type != "CE") continue;
+        for (uint16_t size : {6, 16, 23}) {
+            dmg_case c = mutated(file, "float format 1, " + b.name + " of type 1, size " +
+                                           std::to_string(size));
+            dmg_set_u16(c.bytes, 26, 1);
+            dmg_set_u16(c.bytes, b.pos + 4, 1);
+            dmg_set_u16(c.bytes, b.pos + 2, size);
+            cases.push_back(std::move(c));
+        }
+    }
+    return cases;
+}
+
+std::vector<dmg_case> dmg_count_fields(const dmg_bytes &file, const dmg_map &map) {
+    std::vector<dmg_case> cases;
+    auto add16 = [&](const std::string &name, uint32_t at, uint16_t value) {
+        if (dmg_u16(file, at) == value) return;
+        dmg_case c = mutated(file, name + " " + std::to_string(value));
+        dmg_set_u16(c.bytes, at, value);
+        cases.push_back(std::move(c));
+    };
+    for (uint16_t n : {0, 1, 2, 200, 0xFFFF}) add16("HD data group count", 64 + 16, n);
+    for (std::size_t i = 0; i < map.dgs.size(); ++i)
+        for (uint16_t n : {0, 1, 2, 3, 0xFFFF})
+            add16("DG " + std::to_string(i + 1) + " channel group count", map.dgs[i] + 20, n);
+    for (const dmg_cg &cg : map.cgs)
+        for (uint16_t n : {0, 1, 100, 0xFFFF}) add16(cg.name + " channel count", cg.pos + 18, n);
+    for (const dmg_block &b : map.blocks)
+        if (b.type == "TR")
+            for (uint16_t n : {0, 2, 0xFFFF}) add16(b.name + " event count", b.pos + 8, n);
+    return cases;
+}
+
+std::vector<dmg_case> dmg_texts(const dmg_bytes &file, const dmg_map &map) {
+    std::vector<dmg_case> cases;
+    auto fill = [&](const std::string &name, uint32_t at, uint32_t length,
+                    const std::string &with) {
+        dmg_case c = mutated(file, name);
+        for (uint32_t i = 0; i < length; ++i)
+            c.bytes[at + i] = static_cast<uint8_t>(with[i % with.size()]);
+        cases.push_back(std::move(c));
+    };
+    // Fixed-width fields filled to the last byte, without a zero byte; texts with format
+    // directives and bytes beyond ASCII.
+    fill("HD date and time without zero bytes", 64 + 18, 18, "9");
+    fill("HD date with directives", 64 + 18, 10, "%s%n");
+    fill("HD author, division, project, subject without zero bytes", 64 + 36, 128, "A");
+    fill("HD author with directives", 64 + 36, 31, "%s%d%n%%");
+    fill("HD subject beyond ASCII", 64 + 132, 31, "\xE4\xF6\xFC\xFF\x01\x1A");
+    for (const dmg_cn &cn : map.cns) {
+        fill(cn.name + " name without zero byte", cn.pos + 26, 32, "N");
+        fill(cn.name + " description without zero byte", cn.pos + 58, 128, "D");
+        fill(cn.name + " empty name", cn.pos + 26, 32, std::string(1, '\0'));
+    }
+    for (const dmg_block &b : map.blocks) {
+        if (b.type != "TX") continue;
+        fill(b.name + " without zero byte", b.pos + 4, b.size - 4u, "T");
+        fill(b.name + " with directives and line breaks", b.pos + 4, b.size - 5u, "%s\n%n\r");
+    }
+    return cases;
+}
+
+std::vector<dmg_case> dmg_empty_records(const dmg_bytes &file, const dmg_map &map) {
+    std::vector<dmg_case> cases;
+    for (const dmg_cg &cg : map.cgs) {
+        for (uint32_t records : {100u, 1000000u, 0xFFFFFFFFu}) {
+            dmg_case c = mutated(file, cg.name + " records of 0 bytes, " + std::to_string(records) +
+                                           " of them");
+            dmg_set_u16(c.bytes, cg.pos + 20, 0);
+            dmg_set_u32(c.bytes, cg.pos + 22, records);
+            for (const dmg_cn &cn : map.cns)
+                if (cn.name.rfind("CN " + cg.name.substr(3) + ".", 0) == 0) {
+                    dmg_set_u16(c.bytes, cn.pos + 186, 0);
+                    dmg_set_u16(c.bytes, cn.pos + 188, 0);
+                    dmg_set_u16(c.bytes, cn.pos + 190, 0);
+                }
+            cases.push_back(std::move(c));
+        }
+    }
+    return cases;
+}

@@ -94,6 +94,12 @@ std::vector<dmg_case> dmg_identifiers(const dmg_bytes &file, const dmg_map &map)
 std::vector<dmg_case> dmg_bit_positions(const dmg_bytes &file, const dmg_map &map);
 std::vector<dmg_case> dmg_parameter_counts(const dmg_bytes &file, const dmg_map &map);
 std::vector<dmg_case> dmg_value_types(const dmg_bytes &file, const dmg_map &map);
+std::vector<dmg_case> dmg_id_block(const dmg_bytes &file, const dmg_map &map);
+std::vector<dmg_case> dmg_count_fields(const dmg_bytes &file, const dmg_map &map);
+std::vector<dmg_case> dmg_texts(const dmg_bytes &file, const dmg_map &map);
+// Damage in several places at once that makes a file as cheap to read as possible per record:
+// records of no bytes in any number.
+std::vector<dmg_case> dmg_empty_records(const dmg_bytes &file, const dmg_map &map);
 
 uint16_t dmg_u16(const dmg_bytes &b, std::size_t at);
 uint32_t dmg_u32(const dmg_bytes &b, std::size_t at);

@@ -205,6 +205,22 @@ TEST_P(Damaged, ValueTypes) {
     run_cases("value types", unsorted(), dmg_value_types(file(), map()));
 }
 
+TEST_P(Damaged, IdBlock) {
+    run_cases("id block", unsorted(), dmg_id_block(file(), map()));
+}
+
+TEST_P(Damaged, CountFields) {
+    run_cases("count fields", unsorted(), dmg_count_fields(file(), map()));
+}
+
+TEST_P(Damaged, Texts) {
+    run_cases("texts", unsorted(), dmg_texts(file(), map()));
+}
+
+TEST_P(Damaged, EmptyRecords) {
+    run_cases("empty records", unsorted(), dmg_empty_records(file(), map()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Base, Damaged, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool> &info) {
                              return info.param ? "Unsorted" : "Sorted";

@@ -74,6 +74,18 @@ pid_t start_child(const std::string &program, char *const *argv, const std::stri
 #endif
 }
 
+// What a child wrote to one stream: at most the first 16 MB, so that a runaway program cannot
+// exhaust the test's memory.
+std::string read_output(const std::string &path) {
+    constexpr std::size_t LIMIT = 16u << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(LIMIT, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(LIMIT));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() == LIMIT) bytes += "\n[output cut after 16 MB]\n";
+    return bytes;
+}
+
 } // namespace
 
 std::string read_file_bytes(const std::string &path) {
@@ -153,8 +165,8 @@ run_result run_program(const std::string &program, const std::vector<std::string
     } else if (WIFSIGNALED(wstatus)) {
         result.status = WTERMSIG(wstatus);
     }
-    result.out = read_file_bytes(out.path);
-    result.err = read_file_bytes(err.path);
+    result.out = read_output(out.path);
+    result.err = read_output(err.path);
     return result;
 }
 
