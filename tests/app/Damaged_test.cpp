@@ -182,11 +182,11 @@ TEST_P(Damaged, Links) {
 TEST_P(Damaged, BlockSizes) {
     std::vector<dmg_case> cases = dmg_block_sizes(file(), map());
     EXPECT_GT(cases.size(), 150u);
-    run_cases("block sizes", unsorted(), cases);
+    run_cases("block_sizes", unsorted(), cases);
 }
 
 TEST_P(Damaged, RecordCountsAndSizes) {
-    run_cases("record counts", unsorted(), dmg_record_counts(file(), map()));
+    run_cases("record_counts", unsorted(), dmg_record_counts(file(), map()));
 }
 
 TEST_P(Damaged, Identifiers) {
@@ -194,23 +194,23 @@ TEST_P(Damaged, Identifiers) {
 }
 
 TEST_P(Damaged, BitPositions) {
-    run_cases("bit positions", unsorted(), dmg_bit_positions(file(), map()));
+    run_cases("bit_positions", unsorted(), dmg_bit_positions(file(), map()));
 }
 
 TEST_P(Damaged, ParameterCounts) {
-    run_cases("parameter counts", unsorted(), dmg_parameter_counts(file(), map()));
+    run_cases("parameter_counts", unsorted(), dmg_parameter_counts(file(), map()));
 }
 
 TEST_P(Damaged, ValueTypes) {
-    run_cases("value types", unsorted(), dmg_value_types(file(), map()));
+    run_cases("value_types", unsorted(), dmg_value_types(file(), map()));
 }
 
 TEST_P(Damaged, IdBlock) {
-    run_cases("id block", unsorted(), dmg_id_block(file(), map()));
+    run_cases("id_block", unsorted(), dmg_id_block(file(), map()));
 }
 
 TEST_P(Damaged, CountFields) {
-    run_cases("count fields", unsorted(), dmg_count_fields(file(), map()));
+    run_cases("count_fields", unsorted(), dmg_count_fields(file(), map()));
 }
 
 TEST_P(Damaged, Texts) {
@@ -218,7 +218,7 @@ TEST_P(Damaged, Texts) {
 }
 
 TEST_P(Damaged, EmptyRecords) {
-    run_cases("empty records", unsorted(), dmg_empty_records(file(), map()));
+    run_cases("empty_records", unsorted(), dmg_empty_records(file(), map()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Base, Damaged, testing::Values(false, true),

@@ -79,10 +79,11 @@ pid_t start_child(const std::string &program, char *const *argv, const std::stri
 std::string read_output(const std::string &path) {
     constexpr std::size_t LIMIT = 16u << 20;
     std::ifstream in(path, std::ios::binary);
-    std::string bytes(LIMIT, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(LIMIT));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() == LIMIT) bytes += "\n[output cut after 16 MB]\n";
+    std::string bytes;
+    char piece[65536];
+    while (bytes.size() < LIMIT && in.read(piece, sizeof piece).gcount() > 0)
+        bytes.append(piece, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() >= LIMIT) bytes += "\n[output cut after 16 MB]\n";
     return bytes;
 }
 
