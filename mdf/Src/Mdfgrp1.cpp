@@ -314,8 +314,12 @@ bool find_group(mdf_file_rec *f, uint16_t n, uint8_t **dg_out, uint8_t **cg_out)
 
 // Refuses a data group whose records the group could not read safely: identifier bytes other
 // than 0, 1, 2; several CGs without identifier bytes or with the same record identifier; no data
-// area although the group has records; a record that does not fit the buffer.
-void check_layout(uint8_t *dg, uint8_t *cg) {
+// area although the group has records; a record that does not fit the buffer; more records of
+// no bytes (record size 0 without identifier bytes) than the file has bytes: they take no room,
+// so nothing else bounds their number, and reading them would take a time out of all
+// proportion to the file (a sorted copy of an unsorted file keeps fewer, since the original
+// stored at least their identifier bytes).
+void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
     uint16_t r = mdf_u16(dg, DG_ID_BYTES);
     if (r > 2) fail_format();
     std::vector<uint8_t *> cgs = cg_chain(dg);
@@ -328,6 +332,8 @@ void check_layout(uint8_t *dg, uint8_t *cg) {
     }
     if (mdf_u32(dg, DG_DATA) == 0 && mdf_u32(cg, CG_RECORDS) != 0) fail_format();
     if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE) fail_format();
+    if (r == 0 && mdf_u16(cg, CG_RECORD_SIZE) == 0 && mdf_u32(cg, CG_RECORDS) > mdfio_size(f->io))
+        fail_format();
 }
 
 uint16_t count_channels(uint8_t *cg) {
@@ -555,7 +561,7 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
                 std::snprintf(detail, sizeof detail, "(n=%d)", number);
                 mdflib_fail(MDF_NOTE_GROUP_NOT_FOUND, detail);
             }
-            check_layout(dg, cg);
+            check_layout(file, dg, cg);
             channels = count_channels(cg);
         }
 
