@@ -364,6 +364,10 @@ struct mdf_group_rec {
     uint8_t *cg;               // CG block image
     mdf_record_buffer *buffer; // the current record
     mdf_group_rec *next;       // group list
+    // The group's open channels in the order of the channel list (see mdfgrp_attach_channel),
+    // so that a record move or a close touches this group's channels only.
+    mdf_channel_rec *first_channel;
+    mdf_channel_rec *last_channel;
 };
 
 // The channel handle.
@@ -375,6 +379,8 @@ struct mdf_channel_rec {
     uint16_t access;       // reads since the group last moved
     uint16_t writes;       // writes since the current record was last written
     mdf_channel_rec *next; // channel list
+    mdf_channel_rec *group_previous; // the group's channels (mdf_group_rec::first_channel)
+    mdf_channel_rec *group_next;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -714,6 +720,10 @@ void mdfblk_local_date_time(char *date, char *time);
 void mdfgrp_load_record(mdf_group_rec *group, bool scan_only);
 // The CG of the group's DG whose record identifier is id (the group's own CG first), or null.
 uint8_t *mdfgrp_find_cg(mdf_group_rec *group, uint16_t id);
+// Puts a channel that has just been put at the end of the channel list at the end of its group's
+// channels / takes a channel off its group's channels (before it leaves the channel list).
+void mdfgrp_attach_channel(mdf_channel_rec *channel);
+void mdfgrp_detach_channel(mdf_channel_rec *channel);
 // Sets the counters of the group's channels (a negative value leaves that counter alone).
 void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes);
 // The record access rules run before every value read / write of a channel.
