@@ -4,6 +4,9 @@
 //
 //   mkmany groups N RECORDS NAME     N data groups (sorted), each with one channel group of a
 //                                    time channel and a value channel (floats), RECORDS records
+//   mkmany unused N RECORDS NAME     as groups, but the second half of the groups has no time
+//                                    channel (two value channels): the converter opens and
+//                                    closes them again while the first half stays open
 //   mkmany channels N RECORDS NAME   one data group with one channel group: a time channel and
 //                                    N - 1 value channels (unsigned 8 bit, overlapping bytes),
 //                                    RECORDS records
@@ -87,7 +90,7 @@ struct Writer {
 };
 
 void usage() {
-    std::fputs("usage: mkmany groups|channels|onedg N RECORDS NAME\n", stderr);
+    std::fputs("usage: mkmany groups|unused|channels|onedg N RECORDS NAME\n", stderr);
     std::exit(2);
 }
 
@@ -101,7 +104,7 @@ int main(int argc, char **argv) {
     if (n < 1 || n > 65535 || records < 0 || records > 1000000) usage();
     Writer w;
     char name[40];
-    if (shape == "groups") {
+    if (shape == "groups" || shape == "unused") {
         w.id_and_hd(static_cast<uint16_t>(n));
         uint32_t link_at = 64 + 4; // HD first DG
         for (long g = 0; g < n; ++g) {
@@ -110,7 +113,8 @@ int main(int argc, char **argv) {
             link_at = dg + 4;
             uint32_t cg = w.cg(1, 2, 8, static_cast<uint32_t>(records));
             w.u32(dg + 8, cg);
-            uint32_t t = w.cn(1, "time", 0, 32, 2);
+            bool timed = shape == "groups" || g < n / 2;
+            uint32_t t = w.cn(timed ? 1 : 0, "time", 0, 32, 2);
             std::snprintf(name, sizeof name, "v%ld", g + 1);
             uint32_t v = w.cn(0, name, 32, 32, 2);
             w.u32(cg + 8, t);

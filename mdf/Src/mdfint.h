@@ -368,6 +368,7 @@ struct mdf_group_rec {
     // so that a record move or a close touches this group's channels only.
     mdf_channel_rec *first_channel;
     mdf_channel_rec *last_channel;
+    mdf_group_rec *previous; // group list, the record before (null for the first)
 };
 
 // The channel handle.
@@ -381,6 +382,7 @@ struct mdf_channel_rec {
     mdf_channel_rec *next; // channel list
     mdf_channel_rec *group_previous; // the group's channels (mdf_group_rec::first_channel)
     mdf_channel_rec *group_next;
+    mdf_channel_rec *previous; // channel list, the record before (null for the first)
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -562,6 +564,29 @@ struct mdf_list {
     // Whether rec is in a list kept with its tail: a record out of every list has no next.
     static bool listed(const T *head, const T *tail, const T *rec) {
         return head != nullptr && (rec == head || rec == tail || rec->next != nullptr);
+    }
+    // Lists of records that also know the record before them (`previous`): appending, removing
+    // and the membership test take constant time wherever the record stands.
+    static void insert_back_linked(T *&head, T *&tail, T *rec) {
+        rec->next = nullptr;
+        rec->previous = tail;
+        if (tail != nullptr)
+            tail->next = rec;
+        else
+            head = rec;
+        tail = rec;
+    }
+    static bool listed_linked(const T *head, const T *rec) {
+        return rec == head || (rec->previous != nullptr && rec->previous->next == rec);
+    }
+    // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
+    static int16_t remove_linked(T *&head, T *&tail, T *rec) {
+        if (head == nullptr || !listed_linked(head, rec)) return MDF_ERR_NODE_NOT_FOUND;
+        (rec->previous != nullptr ? rec->previous->next : head) = rec->next;
+        (rec->next != nullptr ? rec->next->previous : tail) = rec->previous;
+        rec->next = nullptr;
+        rec->previous = nullptr;
+        return 0;
     }
     // The first record for which pred holds, moved to the front of the list; null if none.
     template <class P>
