@@ -14,6 +14,9 @@
 //                                    identifier byte), each with a time and a value channel;
 //                                    the groups with a record identifier up to 255 have RECORDS
 //                                    records, interleaved, the others none
+//   mkmany formula N RECORDS NAME    one group of a time channel and N - 1 unsigned 8-bit value
+//                                    channels, each converted by the formula text
+//                                    "0,4*x-40+0,0005*SQR(x-128)", RECORDS records
 //
 // N is at most 65535. Writes NAME.dat byte by byte (no library involved).
 #include <cstdint>
@@ -90,7 +93,7 @@ struct Writer {
 };
 
 void usage() {
-    std::fputs("usage: mkmany groups|unused|channels|onedg N RECORDS NAME\n", stderr);
+    std::fputs("usage: mkmany groups|unused|channels|formula|onedg N RECORDS NAME\n", stderr);
     std::exit(2);
 }
 
@@ -148,6 +151,38 @@ int main(int argc, char **argv) {
         for (long r = 0; r < records; ++r) {
             w.put_float(static_cast<float>(r) * 0.01f);
             for (uint32_t i = 0; i < 4096; ++i) w.b.push_back(static_cast<uint8_t>(i + r));
+        }
+    } else if (shape == "formula") {
+        w.id_and_hd(1);
+        uint32_t dg = w.dg(1, 0);
+        w.u32(64 + 4, dg);
+        const uint16_t values = static_cast<uint16_t>(n - 1 < 4096 ? n - 1 : 4096);
+        uint32_t cg = w.cg(1, static_cast<uint16_t>(n), static_cast<uint16_t>(4 + values),
+                           static_cast<uint32_t>(records));
+        w.u32(dg + 8, cg);
+        const char text[] = "0,4*x-40+0,0005*SQR(x-128)";
+        uint32_t cc = w.block("CC", static_cast<uint16_t>(46 + sizeof text));
+        w.u16(cc + 42, 10);
+        w.u16(cc + 44, static_cast<uint16_t>((sizeof text + 7) / 8));
+        std::memcpy(&w.b[cc + 46], text, sizeof text);
+        uint32_t link_at = cg + 8;
+        for (long c = 0; c < n; ++c) {
+            uint32_t cn;
+            if (c == 0) {
+                cn = w.cn(1, "time", 0, 32, 2);
+            } else {
+                std::snprintf(name, sizeof name, "f%ld", c);
+                cn = w.cn(0, name, static_cast<uint16_t>(32 + 8 * ((c - 1) % 4096)), 8, 0);
+                w.u32(cn + 8, cc);
+            }
+            w.u32(link_at, cn);
+            link_at = cn + 4;
+        }
+        w.u32(dg + 16, w.pos());
+        for (long r = 0; r < records; ++r) {
+            w.put_float(static_cast<float>(r) * 0.01f);
+            for (uint32_t i = 0; i < values; ++i)
+                w.b.push_back(static_cast<uint8_t>(i * 37 + static_cast<uint32_t>(r) * 11));
         }
     } else if (shape == "onedg") {
         w.id_and_hd(1);
