@@ -216,7 +216,19 @@ double to_int32(double a) {
     return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
 }
 
-double apply_function(int token, double a) {
+// Functions the direct parse and the compiled code both call, never inlined, so that both run
+// the very same machine instructions for them: the sign and payload of a not-a-number result of
+// an operation on two not-a-number operands depend on the order in which the machine takes the
+// operands, which the compiler may choose differently at every place an expression stands.
+#if defined(_MSC_VER)
+#define MDFFRM_OUT_OF_LINE __declspec(noinline)
+#elif defined(__clang__)
+#define MDFFRM_OUT_OF_LINE __attribute__((noinline))
+#else
+#define MDFFRM_OUT_OF_LINE __attribute__((noinline, noclone))
+#endif
+
+MDFFRM_OUT_OF_LINE double apply_function(int token, double a) {
     switch (token) {
     case TOK_ABS: return std::fabs(a);
     case TOK_ACOS: return std::acos(a) * RAD_TO_DEG;
@@ -353,6 +365,18 @@ struct Program {
     }
 };
 
+// The value of a binary operator (OP_ADD to OP_POW); the divisor is checked by the caller.
+MDFFRM_OUT_OF_LINE double binary_value(Op op, double a, double b) {
+    switch (op) {
+    case OP_ADD: return a + b;
+    case OP_SUB: return a - b;
+    case OP_MUL: return a * b;
+    case OP_DIV: return a / b;
+    case OP_MOD: return std::fmod(a, b);
+    default: return std::pow(a, b);
+    }
+}
+
 class Parser {
   public:
     explicit Parser(const char *text, Program *record = nullptr) : record_(record) {
@@ -420,28 +444,18 @@ int Parser::reduce_operator() {
         return CODE_OK;
     }
     const double a = at(2).value;
+    const Op code = op == K_ADD   ? OP_ADD
+                    : op == K_SUB ? OP_SUB
+                    : op == K_MUL ? OP_MUL
+                    : op == K_DIV ? OP_DIV
+                    : op == K_MOD ? OP_MOD
+                                  : OP_POW;
     double r = 0.0;
     if (record_ != nullptr) {
-        emit(op == K_ADD   ? OP_ADD
-             : op == K_SUB ? OP_SUB
-             : op == K_MUL ? OP_MUL
-             : op == K_DIV ? OP_DIV
-             : op == K_MOD ? OP_MOD
-                           : OP_POW);
-        pop(3);
-        push(K_EXPR, 0.0);
-        return CODE_OK;
-    }
-    switch (op) {
-    case K_ADD: r = a + b; break;
-    case K_SUB: r = a - b; break;
-    case K_MUL: r = a * b; break;
-    case K_DIV:
-        if (b == 0.0) return CODE_ZERO_DIVIDE;
-        r = a / b;
-        break;
-    case K_MOD: r = std::fmod(a, b); break;
-    default: r = std::pow(a, b); break;
+        emit(code);
+    } else {
+        if (code == OP_DIV && b == 0.0) return CODE_ZERO_DIVIDE;
+        r = binary_value(code, a, b);
     }
     pop(3);
     push(K_EXPR, r);
@@ -584,30 +598,16 @@ int run_program(const Program &program, double x, double *stack, double &value) 
         case OP_CONST: stack[sp++] = i.value; break;
         case OP_X: stack[sp++] = x; break;
         case OP_NEG: stack[sp - 1] = -stack[sp - 1]; break;
-        case OP_ADD:
-            --sp;
-            stack[sp - 1] = stack[sp - 1] + stack[sp];
-            break;
-        case OP_SUB:
-            --sp;
-            stack[sp - 1] = stack[sp - 1] - stack[sp];
-            break;
-        case OP_MUL:
-            --sp;
-            stack[sp - 1] = stack[sp - 1] * stack[sp];
-            break;
         case OP_DIV:
-            --sp;
-            if (stack[sp] == 0.0) return CODE_ZERO_DIVIDE;
-            stack[sp - 1] = stack[sp - 1] / stack[sp];
-            break;
+            if (stack[sp - 1] == 0.0) return CODE_ZERO_DIVIDE;
+            [[fallthrough]];
+        case OP_ADD:
+        case OP_SUB:
+        case OP_MUL:
         case OP_MOD:
-            --sp;
-            stack[sp - 1] = std::fmod(stack[sp - 1], stack[sp]);
-            break;
         case OP_POW:
             --sp;
-            stack[sp - 1] = std::pow(stack[sp - 1], stack[sp]);
+            stack[sp - 1] = binary_value(i.op, stack[sp - 1], stack[sp]);
             break;
         case OP_FUNC: stack[sp - 1] = apply_function(i.function, stack[sp - 1]); break;
         case OP_ADD_CONST: stack[sp - 1] = stack[sp - 1] + i.value; break;
