@@ -295,23 +295,6 @@ void append_record(mdf_group_rec *g) {
     mdfgrp_reset_channels(g, -1, 0);
 }
 
-// Finds the group numbered n (from 1) along the DG chain and the CG chains inside each DG.
-bool find_group(mdf_file_rec *f, uint16_t n, uint8_t **dg_out, uint8_t **cg_out) {
-    uint32_t number = 0;
-    for (uint8_t *dg = mdfblk_link(f->hd, HD_FIRST_DG); dg != nullptr;
-         dg = mdfblk_link(dg, DG_NEXT_DG)) {
-        for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
-             cg = mdfblk_link(cg, CG_NEXT_CG)) {
-            if (++number == n) {
-                *dg_out = dg;
-                *cg_out = cg;
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 // Refuses a data group whose records the group could not read safely: identifier bytes other
 // than 0, 1, 2; several CGs without identifier bytes or with the same record identifier; no data
 // area although the group has records; a record that does not fit the buffer; more records of
@@ -334,14 +317,6 @@ void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
     if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE) fail_format();
     if (r == 0 && mdf_u16(cg, CG_RECORD_SIZE) == 0 && mdf_u32(cg, CG_RECORDS) > mdfio_size(f->io))
         fail_format();
-}
-
-uint16_t count_channels(uint8_t *cg) {
-    uint32_t count = 0;
-    for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
-         cn = mdfblk_link(cn, CN_NEXT_CN))
-        ++count;
-    return static_cast<uint16_t>(count > 0xFFFF ? 0xFFFF : count);
 }
 
 // A new data group with one channel group, first in the file's DG chain; its records go to the
@@ -486,10 +461,37 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     }
 }
 
+void mdfgrp_attach_channel(mdf_channel_rec *channel) {
+    if (channel == nullptr || channel->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
+    mdf_group_rec *g = channel->group;
+    check_group_internal(g);
+    channel->group_previous = g->last_channel;
+    channel->group_next = nullptr;
+    if (g->last_channel != nullptr)
+        g->last_channel->group_next = channel;
+    else
+        g->first_channel = channel;
+    g->last_channel = channel;
+}
+
+void mdfgrp_detach_channel(mdf_channel_rec *channel) {
+    if (channel == nullptr || channel->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
+    mdf_group_rec *g = channel->group;
+    check_group_internal(g);
+    mdf_channel_rec *previous = channel->group_previous;
+    mdf_channel_rec *next = channel->group_next;
+    if ((previous == nullptr ? g->first_channel : previous->group_next) != channel)
+        MDF_INTERNAL_ERROR();
+    if ((next == nullptr ? g->last_channel : next->group_previous) != channel) MDF_INTERNAL_ERROR();
+    (previous == nullptr ? g->first_channel : previous->group_next) = next;
+    (next == nullptr ? g->last_channel : next->group_previous) = previous;
+    channel->group_previous = nullptr;
+    channel->group_next = nullptr;
+}
+
 void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes) {
-    for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next) {
-        if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
-        if (c->group != group) continue;
+    for (mdf_channel_rec *c = group->first_channel; c != nullptr; c = c->group_next) {
+        if (c->magic != MDF_CHANNEL_MAGIC || c->group != group) MDF_INTERNAL_ERROR();
         if (access >= 0) c->access = static_cast<uint16_t>(access);
         if (writes >= 0) c->writes = static_cast<uint16_t>(writes);
     }
@@ -505,8 +507,8 @@ void mdfgrp_prepare_read(mdf_channel_rec *channel) {
     if (channel->access != 0) {
         if (ext(g)->write_pending) {
             bool pending = false;
-            for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next)
-                if (c->group == g && c->writes != 0) pending = true;
+            for (mdf_channel_rec *c = g->first_channel; c != nullptr; c = c->group_next)
+                if (c->writes != 0) pending = true;
             ext(g)->write_pending = false;
             if (pending && write_record(g) != 0) mdflib_raise(MDF_END_OF_RECORDS);
         }
@@ -556,13 +558,14 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
                 if (g->file == file && g->mode == MDFGRP_CREATE) mdflib_fail(MDF_ERR_SIMUL_CREATE);
             create_group(file, &dg, &cg);
         } else {
-            if (!find_group(file, number, &dg, &cg)) {
+            // Numbered along the DG chain and the CG chain inside each DG, from 1.
+            if (!mdfblk_index_group(file, number, &dg, &cg)) {
                 char detail[24];
                 std::snprintf(detail, sizeof detail, "(n=%d)", number);
                 mdflib_fail(MDF_NOTE_GROUP_NOT_FOUND, detail);
             }
             check_layout(file, dg, cg);
-            channels = count_channels(cg);
+            channels = mdfblk_index_cn_count(file, cg);
         }
 
         auto *g = mdflib_new_or_fail<mdf_group_rec>();
@@ -598,11 +601,11 @@ int16_t mdfgrp_close(mdf_group_rec *group) {
         if (group == nullptr) return;
         mdflib_check_group(group);
         if (group->file == nullptr || group->file->magic != MDF_FILE_MAGIC) MDF_INTERNAL_ERROR();
-        // In list order; a channel close takes only that channel off the list.
-        for (mdf_channel_rec *c = mdflib_state.channels, *next; c != nullptr; c = next) {
-            if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
-            next = c->next;
-            if (c->group == group) mdfchn_close(c);
+        // In list order; a channel close takes only that channel off the lists.
+        for (mdf_channel_rec *c = group->first_channel, *next; c != nullptr; c = next) {
+            if (c->magic != MDF_CHANNEL_MAGIC || c->group != group) MDF_INTERNAL_ERROR();
+            next = c->group_next;
+            mdfchn_close(c);
         }
         if (mdflib_state.sticky_error == 0 && group->mode == MDFGRP_CREATE)
             write_created_blocks(group);

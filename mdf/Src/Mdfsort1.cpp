@@ -259,11 +259,12 @@ struct sort_run {
             if (d.id_bytes > 2) mdflib_fail(MDF_ERR_FORMAT, "");
             if (d.id_bytes == 0 && d.cgs.size() > 1) mdflib_fail(MDF_ERR_FORMAT, "");
             if (d.id_bytes > 0) {
-                for (std::size_t i = 0; i < d.cgs.size(); ++i) {
-                    uint16_t rid = mdf_u16(d.cgs[i].cg, CG_RECORD_ID);
-                    for (std::size_t j = 0; j < i; ++j)
-                        if (mdf_u16(d.cgs[j].cg, CG_RECORD_ID) == rid)
-                            mdflib_fail(MDF_ERR_FORMAT, "");
+                // Record identifiers are 16-bit: one mark per value finds a repeated one.
+                std::vector<bool> seen(0x10000, false);
+                for (const sort_cg &c : d.cgs) {
+                    uint16_t rid = mdf_u16(c.cg, CG_RECORD_ID);
+                    if (seen[rid]) mdflib_fail(MDF_ERR_FORMAT, "");
+                    seen[rid] = true;
                 }
             }
         }

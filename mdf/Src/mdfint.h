@@ -364,6 +364,11 @@ struct mdf_group_rec {
     uint8_t *cg;               // CG block image
     mdf_record_buffer *buffer; // the current record
     mdf_group_rec *next;       // group list
+    // The group's open channels in the order of the channel list (see mdfgrp_attach_channel),
+    // so that a record move or a close touches this group's channels only.
+    mdf_channel_rec *first_channel;
+    mdf_channel_rec *last_channel;
+    mdf_group_rec *previous; // group list, the record before (null for the first)
 };
 
 // The channel handle.
@@ -375,6 +380,9 @@ struct mdf_channel_rec {
     uint16_t access;       // reads since the group last moved
     uint16_t writes;       // writes since the current record was last written
     mdf_channel_rec *next; // channel list
+    mdf_channel_rec *group_previous; // the group's channels (mdf_group_rec::first_channel)
+    mdf_channel_rec *group_next;
+    mdf_channel_rec *previous; // channel list, the record before (null for the first)
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -557,6 +565,29 @@ struct mdf_list {
     static bool listed(const T *head, const T *tail, const T *rec) {
         return head != nullptr && (rec == head || rec == tail || rec->next != nullptr);
     }
+    // Lists of records that also know the record before them (`previous`): appending, removing
+    // and the membership test take constant time wherever the record stands.
+    static void insert_back_linked(T *&head, T *&tail, T *rec) {
+        rec->next = nullptr;
+        rec->previous = tail;
+        if (tail != nullptr)
+            tail->next = rec;
+        else
+            head = rec;
+        tail = rec;
+    }
+    static bool listed_linked(const T *head, const T *rec) {
+        return rec == head || (rec->previous != nullptr && rec->previous->next == rec);
+    }
+    // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
+    static int16_t remove_linked(T *&head, T *&tail, T *rec) {
+        if (head == nullptr || !listed_linked(head, rec)) return MDF_ERR_NODE_NOT_FOUND;
+        (rec->previous != nullptr ? rec->previous->next : head) = rec->next;
+        (rec->next != nullptr ? rec->next->previous : tail) = rec->previous;
+        rec->next = nullptr;
+        rec->previous = nullptr;
+        return 0;
+    }
     // The first record for which pred holds, moved to the front of the list; null if none.
     template <class P>
     static T *find_to_front(T *&head, P &&pred) {
@@ -714,6 +745,10 @@ void mdfblk_local_date_time(char *date, char *time);
 void mdfgrp_load_record(mdf_group_rec *group, bool scan_only);
 // The CG of the group's DG whose record identifier is id (the group's own CG first), or null.
 uint8_t *mdfgrp_find_cg(mdf_group_rec *group, uint16_t id);
+// Puts a channel that has just been put at the end of the channel list at the end of its group's
+// channels / takes a channel off its group's channels (before it leaves the channel list).
+void mdfgrp_attach_channel(mdf_channel_rec *channel);
+void mdfgrp_detach_channel(mdf_channel_rec *channel);
 // Sets the counters of the group's channels (a negative value leaves that counter alone).
 void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes);
 // The record access rules run before every value read / write of a channel.
