@@ -373,13 +373,13 @@ struct mdf_group_rec {
 
 // The channel handle.
 struct mdf_channel_rec {
-    uint32_t magic;        // MDF_CHANNEL_MAGIC
-    mdf_group_rec *group;  // the open group of the channel
-    uint8_t *cn;           // CN block image
-    uint8_t *cc;           // CC block image, null if none
-    uint16_t access;       // reads since the group last moved
-    uint16_t writes;       // writes since the current record was last written
-    mdf_channel_rec *next; // channel list
+    uint32_t magic;                  // MDF_CHANNEL_MAGIC
+    mdf_group_rec *group;            // the open group of the channel
+    uint8_t *cn;                     // CN block image
+    uint8_t *cc;                     // CC block image, null if none
+    uint16_t access;                 // reads since the group last moved
+    uint16_t writes;                 // writes since the current record was last written
+    mdf_channel_rec *next;           // channel list
     mdf_channel_rec *group_previous; // the group's channels (mdf_group_rec::first_channel)
     mdf_channel_rec *group_next;
     mdf_channel_rec *previous; // channel list, the record before (null for the first)
@@ -792,6 +792,18 @@ struct mdf_conversion {
     char *text;           // type 10, text_length bytes at most
     std::size_t text_length;
 };
+// The mask of a field of bits bits (at most 32, so the shift never reaches 64).
+inline uint64_t mdf_field_mask(unsigned bits) {
+    return (uint64_t{1} << bits) - 1;
+}
+// Row i of a table conversion (types 1 and 2): raw value and physical value, two REALs.
+constexpr std::size_t MDF_TABLE_ROW = 16;
+inline double mdf_table_raw(const uint8_t *rows, uint32_t i) {
+    return mdf_real(rows, MDF_TABLE_ROW * i);
+}
+inline double mdf_table_phys(const uint8_t *rows, uint32_t i) {
+    return mdf_real(rows, MDF_TABLE_ROW * i + 8);
+}
 // The physical value of a raw value / the raw value of a physical value; false when the
 // conversion type has no rule in that direction.
 bool mdf_convert(const mdf_conversion &conv, double raw, double *physical);
