@@ -1,5 +1,7 @@
 #include "Damaged_helper.h"
 
+#include <unistd.h>
+
 #include "Mdfbytes_helper.h"
 
 #include <gtest/gtest.h>
@@ -250,8 +252,10 @@ dmg_map dmg_map_file(const dmg_bytes &file) {
 }
 
 dmg_bytes dmg_base_file(bool unsorted) {
-    fs::path path = fs::temp_directory_path() /
-                    (std::string("traxcon_damaged_base_") + (unsorted ? "u" : "s") + ".dat");
+    // A name of this process's own: the test processes of one suite run side by side.
+    fs::path path =
+        fs::temp_directory_path() / (std::string("traxcon_damaged_base_") + (unsorted ? "u" : "s") +
+                                     "_" + std::to_string(getpid()) + ".dat");
     EXPECT_TRUE(mdfb_write(base_measurement(unsorted), path.string()));
     dmg_bytes plain = read_bytes(path);
     fs::remove(path);
