@@ -31,6 +31,31 @@ bool equals_nocase(const std::string &a, const char *b) {
     return true;
 }
 
+// Characters of a name in an ADF channel line; any other character joins the names on either
+// side of it into one column.
+bool is_name_char(unsigned char ch) {
+    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+           ch == '_' || ch == '\\' || ch == ':' || ch == '.' || ch == '[' || ch == ']';
+}
+
+// A name made of several pieces of which one is TIME or ANGLE would be read back as a second
+// time or angle column (or would make its column one): such a name is made one piece by writing
+// its joining characters as "_".
+void join_time_and_angle_pieces(std::string &name) {
+    bool several = false, special = false;
+    for (std::size_t i = 0; i < name.size();) {
+        std::size_t j = i;
+        while (j < name.size() && is_name_char(static_cast<unsigned char>(name[j]))) ++j;
+        const std::string piece = name.substr(i, j - i);
+        if (equals_nocase(piece, "TIME") || equals_nocase(piece, "ANGLE")) special = true;
+        if (j < name.size()) several = true;
+        i = j + 1;
+    }
+    if (!several || !special) return;
+    for (char &ch : name)
+        if (!is_name_char(static_cast<unsigned char>(ch))) ch = '_';
+}
+
 } // namespace
 
 std::size_t conv_field_length(const char *text, std::size_t field) {
@@ -56,6 +81,7 @@ std::string conv_clean_name(const char *mdf_name, unsigned group_number, unsigne
         unsigned char u = static_cast<unsigned char>(ch);
         if (u == ' ' || u == '\t' || u < 0x20 || u == 0x7F) ch = '_';
     }
+    join_time_and_angle_pieces(name);
     return name;
 }
 

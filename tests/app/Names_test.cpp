@@ -16,6 +16,18 @@ TEST(CleanName, BlanksTabsAndControlBytes) {
     EXPECT_EQ(conv_clean_name("\t", 1, 2), "_");                // only blanks are stripped
 }
 
+// A name whose pieces (split at characters outside the ADF name set) include TIME or ANGLE
+// would read back as a second time or angle column: it is made one piece. Names with other
+// joining characters stay as they are, since the ADF format gives them a meaning.
+TEST(CleanName, TimeOrAnglePieceIsJoined) {
+    EXPECT_EQ(conv_clean_name("X-TIME", 1, 2), "X_TIME");
+    EXPECT_EQ(conv_clean_name("time+x/y", 1, 2), "time_x_y");
+    EXPECT_EQ(conv_clean_name("a%Angle", 1, 2), "a_Angle");
+    EXPECT_EQ(conv_clean_name("n-eng", 1, 2), "n-eng");
+    EXPECT_EQ(conv_clean_name("TIMER-x", 1, 2), "TIMER-x");
+    EXPECT_EQ(conv_clean_name("S:time.1[2]", 1, 2), "S:time.1[2]");
+}
+
 TEST(CleanName, EmptyNameMadeFromNumbers) {
     EXPECT_EQ(conv_clean_name("", 3, 2), "kg3_kn2");
     EXPECT_EQ(conv_clean_name("    ", 70000, 65535), "kg70000_kn65535");
