@@ -1,0 +1,163 @@
+// Adf: writing and reading ADF text data files.
+//
+// An ADF file holds comment lines ("! text") and data blocks. A block is a header line
+// ("# %5ld %10ld": channel count, value-line count), a channel line ("#" and the names) and the
+// value lines (a blank and one number per channel). Numbers are always written and read with the
+// decimal point ".", whatever locale the program has set.
+//
+// The module prints nothing: every operation returns 0 (or a positive reader result) or one of
+// the negative ADF_ERR_ codes below. The handle stays usable after a negative code.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Channel kinds and the names they are written with.
+constexpr int ADF_PLAIN = 0; // the name passed in
+constexpr int ADF_S = 1;     // "S:" + name
+constexpr int ADF_R = 2;     // "R:" + name
+constexpr int ADF_T = 3;     // "T:" + name
+constexpr int ADF_TIME = 4;  // "TIME" (the given name is ignored)
+constexpr int ADF_ANGLE = 5; // "ANGLE" (the given name is ignored)
+
+// Return codes of writer and reader.
+constexpr int ADF_OK = 0;
+constexpr int ADF_ERR_MEMORY = -1;      // memory could not be allocated
+constexpr int ADF_ERR_LINECOUNT = -2;   // invalid (negative) value-line count; reader: k outside
+                                        // the window (adf_get_value)
+constexpr int ADF_ERR_CHANCOUNT = -3;   // invalid channel count; reader: channel out of range
+constexpr int ADF_ERR_NOCHANLINE = -4;  // reader: the line after a header is no channel line
+constexpr int ADF_ERR_CHANNELS = -5;    // all channels already defined / not all defined yet;
+                                        // reader: channel line and header disagree on columns
+constexpr int ADF_ERR_LINESFULL = -6;   // the block already holds its declared value lines;
+                                        // reader: also a value line before the first header
+constexpr int ADF_ERR_LINESDIFFER = -7; // value lines written/read differ from the declared count
+constexpr int ADF_ERR_VALUECOUNT = -8;  // reader: a value line with too few or too many values
+constexpr int ADF_ERR_REPEAT = -9;      // reader: a repeat count below 1
+constexpr int ADF_ERR_TIME = -10;       // a second ADF_TIME channel in one block
+constexpr int ADF_ERR_ANGLE = -11;      // a second ADF_ANGLE channel in one block
+constexpr int ADF_ERR_MODE = -12;       // the handle is missing or has the wrong access mode
+
+// adf_close on a writing handle: the file is incomplete or damaged. Some write to the file
+// failed (a full disk), the file position could not be queried or changed to rewrite an open
+// header line (the output is a pipe, say), or closing the stream failed. The writing operations
+// themselves return 0 in these cases; only adf_close reports them, with this code, ahead of -7.
+constexpr int ADF_ERR_WRITE = -13;
+
+// Reader: a line longer than ADF_MAX_LINE characters, or a last line of the file that is not
+// ended by a line end (a file cut off while it was written).
+constexpr int ADF_ERR_LINE = -14;
+
+// Format used for channels without a format of their own (and the converter's format).
+inline constexpr const char *ADF_DEFAULT_FORMAT = "%1.7g";
+
+// Size of the stream buffers, and the longest line the reader accepts.
+constexpr int ADF_STREAM_BUFFER = 2560;
+constexpr long ADF_MAX_LINE = 16L * 1024 * 1024;
+
+// Room for one number in the default format, including the terminating zero.
+constexpr int ADF_NUMBER_SIZE = 32;
+
+// The handle of an open ADF file. The fields are readable by the caller (the converter reads
+// lines_written, for example); they are changed by the adf_ operations only.
+struct adf_file {
+    std::uint32_t magic; // ADF_MAGIC while open
+
+    std::vector<std::string> names;                  // one per channel (reader: without S:/R:/T:)
+    std::vector<long> name_groups;                   // reader: number of names per column
+    std::vector<std::optional<std::string>> formats; // per channel; none: ADF_DEFAULT_FORMAT
+    std::vector<int> kinds;                          // ADF_PLAIN .. ADF_ANGLE per channel
+    std::vector<double> last_values;                 // values of the last line written
+    std::vector<int> header_flags;                   // set once the channel line is written
+
+    long channel_count;             // channels (reader: names) of the current block
+    long line_count;                // declared value lines; -1 = open (writer only)
+    long lines_written;             // value lines written (reader: read) in the current block
+    long channels_defined;          // channels defined so far in the current block
+    long time_pos;                  // channel of ADF_TIME, -1 if none
+    long angle_pos;                 // channel of ADF_ANGLE, -1 if none
+    long s_count, r_count, t_count; // number of ADF_S, ADF_R, ADF_T channels
+    std::vector<long> s_list, r_list, t_list; // their channel positions
+    long file_lines;                          // lines of the file written or read so far
+
+    std::FILE *stream;
+    int access_mode; // 1 = writing, 0 = reading
+
+    // Position of the current block's header line while its line count is open.
+    int header_noted; // 1 while header_pos holds that position, else 0 (the position "-1")
+    std::fpos_t header_pos;
+
+    // Reader.
+    std::string line;          // the current line (writer: the value line being built)
+    long window_size;          // N: value lines kept
+    long window_fill;          // value lines in the window, 1 .. N
+    long window_pos;           // slot for the next value line, 0 .. N-1
+    std::vector<double> slots; // (N + 1) slots of channel_count values; N are used
+    long columns;              // columns of the current block
+    std::vector<long> repeats; // per column: lines for which the current value still holds
+    int event_pending;         // an end of block or file waits until the window is drained
+    int pending_result;        // what to report for it
+
+    // Writer internals.
+    int write_failed;                // a write, positioning or close failed: ADF_ERR_WRITE
+    std::vector<unsigned char> fast; // per channel: written by the fast default formatter
+    long printf_channels;            // channels written through printf with their own format
+    std::vector<char> stream_buffer; // the stream's buffer (ADF_STREAM_BUFFER bytes)
+};
+
+// Opens (creates) an ADF file for writing in text mode. Returns the new handle, owned by the
+// caller until adf_close, or nullptr if the file cannot be created, its buffer cannot be set or
+// memory is short.
+adf_file *adf_open_write(const char *file_name);
+
+// Writes text as comment lines: "! " + text, each newline of text starting a further "! " line,
+// carriage returns dropped. Lines of any length are written whole. 0, or ADF_ERR_MODE.
+int adf_write_comment(adf_file *adf, const char *text);
+
+// Starts a data block of channel_count channels and line_count value lines (-1: not known yet;
+// the header line is then rewritten with the real count by the next adf_init_header or by
+// adf_close). 0, ADF_ERR_MODE, ADF_ERR_LINESDIFFER (the previous block's fixed count is not met),
+// ADF_ERR_CHANCOUNT, ADF_ERR_LINECOUNT, ADF_ERR_MEMORY.
+int adf_init_header(adf_file *adf, long channel_count, long line_count);
+
+// Defines the next channel of the block. name may be nullptr for ADF_TIME and ADF_ANGLE; format
+// is a printf format for one double (f, F, e, E, g, G, a or A, optional flags, width, precision)
+// or nullptr for ADF_DEFAULT_FORMAT; any other format stops the program by assertion.
+// 0, ADF_ERR_MODE, ADF_ERR_CHANNELS, ADF_ERR_TIME, ADF_ERR_ANGLE, ADF_ERR_MEMORY.
+int adf_define_channel(adf_file *adf, const char *name, int kind, const char *format);
+
+// Writes the header line and the channel line. 0, ADF_ERR_MODE, ADF_ERR_CHANNELS (not exactly
+// channel_count channels defined).
+int adf_write_header(adf_file *adf);
+
+// Writes one value line: a blank and each channel's value in its format. Values that are not
+// finite are written "nan", "-nan", "inf", "-inf". 0, ADF_ERR_MODE, ADF_ERR_LINESFULL.
+int adf_write_values(adf_file *adf, const double *values);
+
+// Writing handle: fixes an open header line, closes the file and releases the handle.
+// 0, ADF_ERR_WRITE (the file is incomplete: see above), ADF_ERR_LINESDIFFER; ADF_ERR_MODE for a
+// missing handle. Reading handle: closes it and returns 0.
+int adf_close(adf_file *adf);
+
+// Opens an ADF file for reading with a window of window_size (>= 1) value lines. Returns the
+// handle, owned by the caller until adf_close, or nullptr if the file cannot be opened, memory
+// is short, the stream buffer cannot be set or window_size is below 1.
+adf_file *adf_open_read(const char *file_name, long window_size);
+
+// Moves on in the file: 2 the window moved on by one value line; 1 a new block begins and its
+// channel description is in the handle; 0 end of file, the last block complete; or a negative
+// code (ADF_ERR_MODE, -1 .. -11, ADF_ERR_LINE). Every value line becomes the current line once;
+// at the end of a block the window is drained line by line before 0, 1 or -7 is returned.
+int adf_read_next(adf_file *adf);
+
+// The value of channel in the k-th line of the window (0 = current line, window_fill - 1 = the
+// last line read ahead). 0, ADF_ERR_MODE, ADF_ERR_CHANCOUNT (channel), ADF_ERR_LINECOUNT (k).
+int adf_get_value(const adf_file *adf, long channel, long k, double *value);
+
+// Writes value in the default format ("%1.7g", decimal point ".") to out, which has room for
+// ADF_NUMBER_SIZE characters, and returns the number of characters (no terminating zero).
+// The bytes equal those of printf; values that are not finite give "nan", "-nan", "inf", "-inf".
+int adf_format_default(char *out, double value);

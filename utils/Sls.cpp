@@ -1,0 +1,183 @@
+// Sls: distinct strings in one growing buffer, found by text or by id.
+#include "Sls.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr int DEFAULT_SIZE = 512;
+
+[[noreturn]] void check_failed(const char *expr, const char *file, int line) {
+    std::fprintf(stderr, "Assertion failed: %s, file %s, line %d\n", expr, file, line);
+    std::abort();
+}
+// Pointer arguments are checked in every build, not only in debug builds.
+#define SLS_CHECK(e) ((e) ? (void)0 : check_failed(#e, __FILE__, __LINE__))
+
+// Bytes needed to hold the value max: 0 for max <= 0, else the smallest n with max >> 8n == 0.
+int field_size(int max) {
+    if (max <= 0) return 0;
+    int n = 1;
+    while (n < 4 && (static_cast<unsigned>(max) >> (8 * n)) != 0) ++n;
+    return n;
+}
+
+unsigned read_field(const unsigned char *p, int bytes) {
+    unsigned v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+void write_field(unsigned char *p, int bytes, unsigned v) {
+    for (int i = 0; i < bytes; ++i) {
+        p[i] = static_cast<unsigned char>(v & 0xFF);
+        v >>= 8;
+    }
+}
+
+const char *entry_text(const Sls *l, int pos) {
+    return reinterpret_cast<const char *>(l->data + pos + l->head_bytes);
+}
+
+unsigned entry_counter(const Sls *l, int pos) {
+    return read_field(l->data + pos + l->length_bytes, l->counter_bytes);
+}
+
+// Entries are laid out by the list itself, so a position below used always starts an entry
+// whose text ends with a zero byte inside the used part.
+int search_by_text(const Sls *l, const char *s) {
+    int pos = 0;
+    while (pos < l->used) {
+        const char *text = entry_text(l, pos);
+        if (std::strcmp(text, s) == 0) return pos;
+        pos += l->head_bytes + static_cast<int>(std::strlen(text)) + 1;
+    }
+    return SLS_NOT_FOUND;
+}
+
+int search_by_length(const Sls *l, const char *s) {
+    const size_t len = std::strlen(s);
+    if (len > static_cast<size_t>(l->max_length)) return SLS_TOO_LONG;
+    int pos = 0;
+    while (pos < l->used) {
+        const unsigned stored = read_field(l->data + pos, l->length_bytes);
+        if (stored == len && std::memcmp(entry_text(l, pos), s, len) == 0) return pos;
+        pos += static_cast<int>(stored) + l->head_bytes + 1;
+    }
+    return SLS_NOT_FOUND;
+}
+
+} // namespace
+
+Sls *sls_create(int initial, int growth, int max_length, int max_count) {
+    Sls *l = new (std::nothrow) Sls{};
+    if (!l) return nullptr;
+    const int size = initial > 0 ? initial : DEFAULT_SIZE;
+    l->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(size)));
+    if (!l->data) {
+        delete l;
+        return nullptr;
+    }
+    l->capacity = size;
+    l->growth = growth > 0 ? growth : DEFAULT_SIZE;
+    l->used = 0;
+    l->free = size;
+    l->max_length = max_length;
+    l->max_count = max_count;
+    l->length_bytes = field_size(max_length);
+    l->counter_bytes = field_size(max_count);
+    l->head_bytes = l->length_bytes + l->counter_bytes;
+    l->search = max_length > 0 ? search_by_length : search_by_text;
+    return l;
+}
+
+int sls_add(Sls *list, const char *s) {
+    SLS_CHECK(list != nullptr);
+    SLS_CHECK(s != nullptr);
+    const size_t len = std::strlen(s);
+    if (list->max_length > 0 && len > static_cast<size_t>(list->max_length)) return SLS_TOO_LONG;
+
+    const int found = list->search(list, s);
+    if (found >= 0) {
+        if (list->max_count > 0) {
+            unsigned char *counter = list->data + found + list->length_bytes;
+            const unsigned c = read_field(counter, list->counter_bytes);
+            if (c >= static_cast<unsigned>(list->max_count)) return SLS_COUNTER;
+            write_field(counter, list->counter_bytes, c + 1);
+        }
+        return found;
+    }
+    if (found != SLS_NOT_FOUND) return found;
+
+    // Sizes are kept in int: an entry or a buffer beyond INT_MAX bytes is a memory shortage.
+    const int64_t n64 = static_cast<int64_t>(len) + list->head_bytes + 1;
+    if (n64 > INT32_MAX) return SLS_NO_MEMORY;
+    const int n = static_cast<int>(n64);
+    if (list->free < n) {
+        const int64_t step = n > list->growth ? 2 * static_cast<int64_t>(n) : list->growth;
+        if (list->capacity + step > INT32_MAX) return SLS_NO_MEMORY;
+        void *grown = std::realloc(list->data, static_cast<size_t>(list->capacity + step));
+        if (!grown) return SLS_NO_MEMORY;
+        list->data = static_cast<unsigned char *>(grown);
+        list->capacity += static_cast<int>(step);
+        list->free += static_cast<int>(step);
+    }
+    unsigned char *entry = list->data + list->used;
+    write_field(entry, list->length_bytes, static_cast<unsigned>(len));
+    write_field(entry + list->length_bytes, list->counter_bytes, 1);
+    std::memcpy(entry + list->head_bytes, s, len + 1);
+    const int id = list->used;
+    list->used += n;
+    list->free -= n;
+    return id;
+}
+
+int sls_find(const Sls *list, const char *s) {
+    SLS_CHECK(list != nullptr);
+    SLS_CHECK(s != nullptr);
+    const int found = list->search(list, s);
+    if (found >= 0 && list->max_count > 0 && entry_counter(list, found) == 0) return SLS_NOT_FOUND;
+    return found;
+}
+
+const char *sls_name(const Sls *list, int id) {
+    SLS_CHECK(list != nullptr);
+    if (id < 0 || id >= list->used) return nullptr;
+    if (list->max_count > 0 && entry_counter(list, id) == 0) return nullptr;
+    return entry_text(list, id);
+}
+
+int sls_release(Sls *list, int id) {
+    SLS_CHECK(list != nullptr);
+    if (list->max_count <= 0) return SLS_COUNTER;
+    if (id < 0 || id >= list->used) return SLS_BAD_ID;
+    unsigned char *counter = list->data + id + list->length_bytes;
+    const unsigned c = read_field(counter, list->counter_bytes);
+    if (c == 0) return SLS_NOT_FOUND;
+    write_field(counter, list->counter_bytes, c - 1);
+    return static_cast<int>(c - 1);
+}
+
+int sls_count(const Sls *list, int id) {
+    SLS_CHECK(list != nullptr);
+    if (id < 0 || id >= list->used) return SLS_BAD_ID;
+    if (list->max_count <= 0) return SLS_COUNTER;
+    return static_cast<int>(entry_counter(list, id));
+}
+
+int sls_clear(Sls *list) {
+    SLS_CHECK(list != nullptr);
+    list->used = 0;
+    list->free = list->capacity;
+    return list->capacity;
+}
+
+void sls_destroy(Sls *list) {
+    if (!list) return;
+    std::free(list->data);
+    delete list;
+}
