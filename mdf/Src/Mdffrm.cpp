@@ -1,0 +1,527 @@
+// Formula language: conversion texts that compute a physical value from the raw value X.
+//
+// A text is lexed and evaluated in one bottom-up pass: a shift-reduce parser keeps a stack of
+// grammar symbols with their double values and reduces a rule as soon as the rule's right-hand
+// side is complete and the lookahead does not bind tighter. Reductions therefore happen in the
+// same order as in an LALR(1) parser for the grammar with default reductions, so checks (a zero
+// divisor) fire at the same moment and a syntax error behind a division by zero still reports 8.
+//
+// Precedence, loosest first: binary + -; * / %; ^ (left-associative, 2^3^2 is 64); unary - +;
+// the postfix angle marks (degree 0xF8 or ~, minutes ', seconds "). Angles are in degrees.
+//
+// The evaluation keeps all its state in its own frame: the parser stack starts with 200 entries
+// there and moves to the heap only for formulas nested deeper than that (at most 10000 entries),
+// so a normal formula allocates nothing and an error leaves nothing behind.
+
+#include "mdffrm.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Tokens of the lexer. Single characters (+ - * / % ^ ( ) ' ") are their own code; an illegal
+// character is returned as itself and accepted by no rule.
+enum : int {
+    TOK_END = 0,
+    TOK_UDOUBLE = 257,
+    TOK_SYMBOL,
+    TOK_DEG,
+    TOK_ARC, // named by the token table; never produced
+    TOK_RAD, // named by the token table; never produced
+    // Function names, in the order of the function table below.
+    TOK_ABS,
+    TOK_ACOS,
+    TOK_ASIN,
+    TOK_ATAN,
+    TOK_COS,
+    TOK_EXP,
+    TOK_LOG,
+    TOK_LOG10,
+    TOK_POW10,
+    TOK_ROUND,
+    TOK_SIN,
+    TOK_SQR,
+    TOK_SQRT,
+    TOK_TAN,
+    TOK_TRUNC,
+    // Constants and the variable.
+    TOK_E,
+    TOK_PI,
+    TOK_X,
+};
+
+struct Keyword {
+    const char *text;
+    int token;
+};
+
+// Compared in this order, case-sensitively; the text arrives in upper case, X also as x.
+constexpr Keyword KEYWORDS[] = {
+    {"ABS", TOK_ABS},     {"ACOS", TOK_ACOS},   {"ASIN", TOK_ASIN},   {"ATAN", TOK_ATAN},
+    {"COS", TOK_COS},     {"EXP", TOK_EXP},     {"LOG", TOK_LOG},     {"LOG10", TOK_LOG10},
+    {"POW10", TOK_POW10}, {"ROUND", TOK_ROUND}, {"SIN", TOK_SIN},     {"SQR", TOK_SQR},
+    {"SQRT", TOK_SQRT},   {"TAN", TOK_TAN},     {"TRUNC", TOK_TRUNC}, {"E", TOK_E},
+    {"PI", TOK_PI},       {"x", TOK_X},         {"X", TOK_X},
+};
+
+constexpr std::size_t IDENT_KEEP = 80; // characters of an identifier that are compared
+constexpr unsigned char DEGREE_BYTE = 0xF8;
+
+constexpr double CONST_E = 2.718281828459;
+constexpr double CONST_PI = 3.14159265359;
+constexpr double DEG_TO_RAD = 0.017453292519944444; // CONST_PI / 180
+constexpr double RAD_TO_DEG = 57.29577951307855;    // 180 / CONST_PI
+
+constexpr int CODE_OK = 0;
+constexpr int CODE_SYNTAX = 7; // syntax error or parser stack overflow
+constexpr int CODE_ZERO_DIVIDE = 8;
+
+bool is_digit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+bool is_letter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+bool is_space(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads a decimal number (an optional minus sign, digits, point, exponent) from [first, last)
+// independently of the locale. Values too large for a double give infinity, too small ones 0, no
+// number at all 0.
+double scan_decimal(const char *first, const char *last) {
+    bool negative = false;
+    const char *p = first;
+    if (p != last && *p == '-') {
+        negative = true;
+        ++p;
+    }
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(p, last, value, std::chars_format::general);
+    if (end == p) return 0.0; // no number at all
+    if (ec == std::errc::result_out_of_range) {
+        // Too large or too small for a double: decide by the decimal order of magnitude.
+        long order = 0;
+        const char *q = p;
+        while (q != end && *q == '0') ++q;
+        if (q != end && *q != '.') {
+            while (q != end && is_digit(static_cast<unsigned char>(*q))) {
+                ++order;
+                ++q;
+            }
+        } else if (q != end) {
+            ++q;
+            while (q != end && *q == '0') {
+                --order;
+                ++q;
+            }
+        }
+        while (q != end && *q != 'E' && *q != 'e') ++q;
+        if (q != end) {
+            ++q;
+            bool exp_negative = false;
+            if (*q == '+' || *q == '-') exp_negative = *q++ == '-';
+            long exponent = 0;
+            while (q != end && is_digit(static_cast<unsigned char>(*q)) && exponent < 100000)
+                exponent = exponent * 10 + (*q++ - '0');
+            order += exp_negative ? -exponent : exponent;
+        }
+        value = order > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    }
+    return negative ? -value : value;
+}
+
+struct Lexer {
+    const unsigned char *pos; // next character to read
+    double value;             // value of the last UDOUBLE token
+};
+
+// Returns the token that begins at the lexer's position and moves behind it.
+int mdffrm_lex(Lexer &lx) {
+    const unsigned char *p = lx.pos;
+    while (is_space(*p)) ++p;
+    const unsigned char c = *p;
+
+    if (is_letter(c)) {
+        char kept[IDENT_KEEP + 1];
+        std::size_t n = 0;
+        while (is_letter(*p) || is_digit(*p) || *p == '_') {
+            if (n < IDENT_KEEP) kept[n++] = static_cast<char>(*p);
+            ++p;
+        }
+        kept[n] = '\0';
+        lx.pos = p;
+        for (const Keyword &k : KEYWORDS)
+            if (std::strcmp(kept, k.text) == 0) return k.token;
+        return TOK_SYMBOL;
+    }
+
+    if (is_digit(c) || (c == '.' && is_digit(p[1]))) {
+        const unsigned char *end = p;
+        while (is_digit(*end)) ++end;
+        if (*end == '.') {
+            ++end;
+            while (is_digit(*end)) ++end;
+        }
+        if (*end == 'E' || *end == 'e') {
+            const unsigned char *q = end + 1;
+            if (*q == '+' || *q == '-') ++q;
+            if (is_digit(*q)) {
+                while (is_digit(*q)) ++q;
+                end = q;
+            }
+        }
+        lx.value =
+            scan_decimal(reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(end));
+        lx.pos = end;
+        return TOK_UDOUBLE;
+    }
+
+    if (c == DEGREE_BYTE || c == '~') {
+        lx.pos = p + 1;
+        return TOK_DEG;
+    }
+    if (c == '\0' || c >= 0x80) {
+        lx.pos = p; // the formula ends here; the rest of the text is ignored
+        return TOK_END;
+    }
+    lx.pos = p + 1;
+    return c;
+}
+
+// Reduction of a truncated value to a signed 32-bit integer through its low 32 bits. A value that
+// is not a number, infinite or does not fit 64 bits gives 0.
+double to_int32(double a) {
+    const double t = std::trunc(a);
+    constexpr double LIMIT = 9223372036854775808.0; // 2^63
+    if (!(t >= -LIMIT && t < LIMIT)) return 0.0;
+    const auto wide = static_cast<std::uint64_t>(static_cast<std::int64_t>(t));
+    return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
+}
+
+double apply_function(int token, double a) {
+    switch (token) {
+    case TOK_ABS: return std::fabs(a);
+    case TOK_ACOS: return std::acos(a) * RAD_TO_DEG;
+    case TOK_ASIN: return std::asin(a) * RAD_TO_DEG;
+    case TOK_ATAN: return std::atan(a) * RAD_TO_DEG;
+    case TOK_COS: return std::cos(a * DEG_TO_RAD);
+    case TOK_EXP: return std::exp(a);
+    case TOK_LOG: return std::log(a);
+    case TOK_LOG10: return std::log10(a);
+    case TOK_POW10: return std::pow(a, 10.0);
+    case TOK_ROUND: return to_int32(a + 0.5);
+    case TOK_SIN: return std::sin(a * DEG_TO_RAD);
+    case TOK_SQR: return a * a;
+    case TOK_SQRT: return std::sqrt(a);
+    case TOK_TAN: return std::tan(a * DEG_TO_RAD);
+    case TOK_TRUNC: return to_int32(a);
+    default: return 0.0; // not reached: only function tokens are pushed as functions
+    }
+}
+
+bool is_function(int token) {
+    return token >= TOK_ABS && token <= TOK_TRUNC;
+}
+
+// Grammar symbols on the parser stack. The entry below the first symbol is the bottom.
+enum Kind : std::uint8_t {
+    K_BOTTOM,
+    K_EXPR,
+    K_ADD,
+    K_SUB,
+    K_MUL,
+    K_DIV,
+    K_MOD,
+    K_POW,
+    K_NEG,     // unary minus
+    K_POS,     // unary plus
+    K_LPAR,    // ( of a parenthesised expression
+    K_FUNC,    // function name; value: its token
+    K_ARGPAR,  // ( of a function argument
+    K_TOKEN,   // a token that its rule reduces at once (number, E, PI, X, ), ")
+    K_DEG,     // expr DEG
+    K_MINUTES, // expr DEG UDOUBLE
+    K_MINMARK, // expr DEG UDOUBLE '
+    K_APOS,    // expr '
+    K_SECONDS, // ... ' UDOUBLE
+};
+
+struct Entry {
+    Kind kind;
+    double value;
+};
+
+constexpr std::size_t STACK_INITIAL = 200;
+constexpr std::size_t STACK_MAX = 10000;
+
+// Precedence of a binary operator token or stack symbol; 0 for anything else.
+int binary_precedence(int token) {
+    switch (token) {
+    case '+':
+    case '-': return 1;
+    case '*':
+    case '/':
+    case '%': return 2;
+    case '^': return 3;
+    default: return 0;
+    }
+}
+
+Kind binary_kind(int token) {
+    switch (token) {
+    case '+': return K_ADD;
+    case '-': return K_SUB;
+    case '*': return K_MUL;
+    case '/': return K_DIV;
+    case '%': return K_MOD;
+    default: return K_POW;
+    }
+}
+
+int kind_precedence(Kind k) {
+    switch (k) {
+    case K_ADD:
+    case K_SUB: return 1;
+    case K_MUL:
+    case K_DIV:
+    case K_MOD: return 2;
+    case K_POW: return 3;
+    case K_NEG:
+    case K_POS: return 4;
+    default: return 0;
+    }
+}
+
+// Symbols after which an operand is expected.
+bool expects_operand(Kind k) {
+    return k == K_BOTTOM || (k >= K_ADD && k <= K_LPAR) || k == K_ARGPAR;
+}
+
+class Parser {
+  public:
+    explicit Parser(const char *text) {
+        lx_ = {reinterpret_cast<const unsigned char *>(text), 0.0};
+    }
+
+    // Parses and evaluates the whole text; returns the code and sets value on success.
+    int run(double x, double &value);
+
+  private:
+    bool push(Kind kind, double value = 0.0);
+    void pop(std::size_t n) { sp_ -= n; }
+    Entry &at(std::size_t depth) { return base_[sp_ - 1 - depth]; } // 0 = top
+    bool replace(std::size_t n, double value) {
+        pop(n);
+        return push(K_EXPR, value);
+    }
+    // Reduces the expression on top with the operator below it; false on a zero divisor.
+    int reduce_operator();
+
+    Lexer lx_{};
+    Entry local_[STACK_INITIAL];
+    std::unique_ptr<Entry[]> heap_;
+    Entry *base_ = local_;
+    std::size_t cap_ = STACK_INITIAL;
+    std::size_t sp_ = 0;
+};
+
+bool Parser::push(Kind kind, double value) {
+    if (sp_ == cap_) {
+        if (cap_ >= STACK_MAX) return false; // "parser stack overflow"
+        const std::size_t grown = cap_ * 2 > STACK_MAX ? STACK_MAX : cap_ * 2;
+        std::unique_ptr<Entry[]> fresh(new (std::nothrow) Entry[grown]);
+        if (!fresh) return false;
+        std::memcpy(fresh.get(), base_, sp_ * sizeof(Entry));
+        heap_ = std::move(fresh);
+        base_ = heap_.get();
+        cap_ = grown;
+    }
+    base_[sp_++] = {kind, value};
+    return true;
+}
+
+int Parser::reduce_operator() {
+    const double b = at(0).value;
+    const Kind op = at(1).kind;
+    if (op == K_NEG || op == K_POS) {
+        pop(2);
+        push(K_EXPR, op == K_NEG ? -b : b);
+        return CODE_OK;
+    }
+    const double a = at(2).value;
+    double r = 0.0;
+    switch (op) {
+    case K_ADD: r = a + b; break;
+    case K_SUB: r = a - b; break;
+    case K_MUL: r = a * b; break;
+    case K_DIV:
+        if (b == 0.0) return CODE_ZERO_DIVIDE;
+        r = a / b;
+        break;
+    case K_MOD: r = std::fmod(a, b); break;
+    default: r = std::pow(a, b); break;
+    }
+    pop(3);
+    push(K_EXPR, r);
+    return CODE_OK;
+}
+
+int Parser::run(double x, double &value) {
+    if (!push(K_BOTTOM)) return CODE_SYNTAX;
+    int tok = mdffrm_lex(lx_);
+    for (;;) {
+        const Kind top = at(0).kind;
+
+        if (expects_operand(top)) {
+            double operand = 0.0;
+            switch (tok) {
+            case TOK_UDOUBLE: operand = lx_.value; break;
+            case TOK_E: operand = CONST_E; break;
+            case TOK_PI: operand = CONST_PI; break;
+            case TOK_X: operand = x; break;
+            case '-':
+            case '+':
+            case '(':
+                if (!push(tok == '-' ? K_NEG : tok == '+' ? K_POS : K_LPAR)) return CODE_SYNTAX;
+                tok = mdffrm_lex(lx_);
+                continue;
+            default:
+                if (!is_function(tok)) return CODE_SYNTAX;
+                if (!push(K_FUNC, tok)) return CODE_SYNTAX;
+                tok = mdffrm_lex(lx_);
+                if (tok != '(') return CODE_SYNTAX; // a function takes a parenthesised argument
+                if (!push(K_ARGPAR)) return CODE_SYNTAX;
+                tok = mdffrm_lex(lx_);
+                continue;
+            }
+            // The operand token is shifted and reduced to an expression at once.
+            if (!push(K_TOKEN) || !replace(1, operand)) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+
+        switch (top) {
+        case K_DEG: // expr DEG: minutes may follow
+            if (tok == TOK_UDOUBLE) {
+                if (!push(K_MINUTES, lx_.value)) return CODE_SYNTAX;
+                tok = mdffrm_lex(lx_);
+            } else if (!replace(2, at(1).value)) {
+                return CODE_SYNTAX;
+            }
+            continue;
+        case K_MINUTES: // expr DEG UDOUBLE: the minutes mark must follow
+            if (tok != '\'' || !push(K_MINMARK)) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        case K_MINMARK: // expr DEG UDOUBLE ': seconds may follow
+        case K_APOS:    // expr ': seconds may follow
+            if (tok == TOK_UDOUBLE) {
+                if (!push(K_SECONDS, lx_.value)) return CODE_SYNTAX;
+                tok = mdffrm_lex(lx_);
+            } else if (top == K_MINMARK) {
+                if (!replace(4, at(3).value + at(1).value / 60)) return CODE_SYNTAX;
+            } else if (!replace(2, at(1).value / 60)) {
+                return CODE_SYNTAX;
+            }
+            continue;
+        case K_SECONDS: { // ... ' UDOUBLE: the seconds mark must follow
+            if (tok != '"' || !push(K_TOKEN)) return CODE_SYNTAX;
+            const double seconds = at(1).value / 3600;
+            bool pushed;
+            if (at(2).kind == K_MINMARK)
+                pushed = replace(6, at(5).value + at(3).value / 60 + seconds);
+            else
+                pushed = replace(4, at(3).value / 60 + seconds);
+            if (!pushed) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+        default: break; // K_EXPR
+        }
+
+        // An expression is on top.
+        if (tok == TOK_DEG || tok == '\'') {
+            if (!push(tok == TOK_DEG ? K_DEG : K_APOS)) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+        if (tok == '"') {
+            if (!push(K_TOKEN) || !replace(2, at(1).value / 3600)) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+        if (const int prec = binary_precedence(tok)) {
+            // Left-associative: an operator below of the same or a tighter level is reduced first.
+            while (kind_precedence(at(1).kind) >= prec)
+                if (const int code = reduce_operator()) return code;
+            if (!push(binary_kind(tok))) return CODE_SYNTAX;
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+        // Any other lookahead completes every pending operator.
+        while (kind_precedence(at(1).kind) > 0)
+            if (const int code = reduce_operator()) return code;
+        const Kind below = at(1).kind;
+        if (tok == ')' && (below == K_LPAR || below == K_ARGPAR)) {
+            if (!push(K_TOKEN)) return CODE_SYNTAX;
+            const double inner = at(1).value;
+            if (below == K_LPAR) {
+                if (!replace(3, inner)) return CODE_SYNTAX;
+            } else {
+                pop(3); // arg -> ( expr ), then func -> name arg
+                const int function = static_cast<int>(at(0).value);
+                if (!replace(1, apply_function(function, inner))) return CODE_SYNTAX;
+            }
+            tok = mdffrm_lex(lx_);
+            continue;
+        }
+        if (tok == TOK_END && below == K_BOTTOM) {
+            value = at(0).value;
+            return CODE_OK;
+        }
+        return CODE_SYNTAX;
+    }
+}
+
+} // namespace
+
+int mdffrm_parse(double x, const char *text, double *result) {
+    double value = 0.0;
+    Parser parser(text);
+    const int code = parser.run(x, value);
+    *result = code == CODE_OK ? value : 0.0;
+    return code;
+}
+
+int mdffrm_eval(double x, char *text, double *y) {
+    for (char *c = text; *c; ++c)
+        if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+    char *rest = text;
+    while (*rest == ' ') ++rest;
+    bool constant = true;
+    char *end = rest;
+    for (; *end; ++end) {
+        if (*end == ',') *end = '.';
+        if (!(is_digit(static_cast<unsigned char>(*end)) || *end == '.' ||
+              (*end == '-' && end == rest)))
+            constant = false;
+    }
+    if (constant) {
+        // A plain number: digits and points, the first character possibly a minus sign.
+        const char *stop = rest;
+        if (*stop == '-') ++stop;
+        while (is_digit(static_cast<unsigned char>(*stop))) ++stop;
+        if (*stop == '.') ++stop;
+        while (is_digit(static_cast<unsigned char>(*stop))) ++stop;
+        *y = scan_decimal(rest, stop);
+        return CODE_OK;
+    }
+    return mdffrm_parse(x, rest, y);
+}

@@ -1,0 +1,696 @@
+// MDFLIB internals: block layouts, node and handle records, the call guard, allocation, lists,
+// file I/O and block operations. Included by the library's own modules and its tests only;
+// the application includes mdflib.h.
+//
+// How to use the internals (a short guide for the library's modules)
+// ------------------------------------------------------------------
+// Failure travels by exception. Internal operations (mdfio_*, mdfblk_*, the list operations)
+// return their results directly and end with `throw mdf_fail{status}` on failure, after the
+// failure was reported (mdflib_fail reports and throws; mdflib_raise throws a quiet status).
+// Every public operation runs its body inside the call guard:
+//
+//     int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group) {
+//         return mdflib_call(MDF_GUARD_STICKY, [&] {
+//             mdflib_check_group(group);         // reports -1002 and throws when bad
+//             *count = group->channels;
+//         });
+//     }
+//
+// The guard catches mdf_fail (and std::bad_alloc as -2007), closes, and returns the status; when
+// it was called from inside another guarded operation it throws the nonzero status on, so the
+// enclosing operation stops too. An operation that must clean up "whatever" the outcome wraps
+// the risky part in mdflib_catch(...) (which returns the status instead of throwing), cleans up
+// and then calls mdflib_raise(status) if it is nonzero. MDF_GUARD_NO_STICKY is for the
+// operations that run under a sticky error (init, exit and the closes).
+// Broken invariants of the library itself: MDF_INTERNAL_ERROR() (message, exit status 1).
+//
+// Block images are uint8_t* to the block's first byte, exactly as in the file. Read fields with
+// mdf_u16 / mdf_u32 / mdf_real (image, offset) and the offset constants below, write them with
+// mdf_set_u16 / mdf_set_u32 / mdf_set_real. Every image is allocated one byte longer than its
+// block and that byte is zero, so a text running to the end of its block always ends there.
+// Texts of fixed-width fields may fill their field; hand them out through mdf_field_text.
+// mdf_block_is(image, MDFBLK_CG) tests the type; mdfblk_length(image) is the block's length.
+//
+// Links: follow a link with mdfblk_link(image, OFFSET) (null: no block); make it point at
+// another image in memory with mdfblk_set_link(image + OFFSET, 0, target); before writing the
+// block, store the target's file position with mdfblk_store_link(image + OFFSET) (the target
+// must be written first). New blocks: mdfblk_new(MDFBLK_CN) etc.; write with mdfblk_append
+// (at the current file position) or mdfblk_rewrite (at the block's own position).
+// A file's tree as read by mdffil_open: file->hd, HD_FIRST_DG -> DG, DG_NEXT_DG / DG_FIRST_CG ->
+// CG, CG_NEXT_CG / CG_FIRST_CN -> CN, CN_NEXT_CN / CN_CONVERSION -> CC. Every link of the tree
+// was bound to its image when the tree was read, and every chain was checked for loops, so
+// walking them terminates. mdfblk_cg_count(dg) counts the CGs of a DG along its chain (use it,
+// not the DG's number-of-channel-groups field, which can disagree in damaged files).
+//
+// I/O: mdfio_seek(io, pos, MDFIO_SEEK_SET), mdfio_read(buf, n, io), mdfio_write(buf, n, io);
+// a seek to the current position costs nothing. The file record's io member is the handle.
+//
+// Records: mdflib_new<T>() gives a zero-filled guarded record (null: out of memory; report
+// MDF_ERR_MEMORY), mdflib_free releases it. Lists: mdflst_<list>_insert / _remove / _release.
+#ifndef MDFINT_H
+#define MDFINT_H
+
+#include "mdflib.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+// ---------------------------------------------------------------------------------------------
+// Block layouts (all integers little-endian; LINK = UINT32 file position, 0 = none)
+// ---------------------------------------------------------------------------------------------
+
+// Block types: the two type letters read as one little-endian 16-bit number.
+constexpr uint16_t mdf_block_code(char a, char b) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(a) | (static_cast<uint8_t>(b) << 8));
+}
+constexpr uint16_t MDFBLK_ID = 0; // the ID block (no header) as a type for mdfblk_new
+constexpr uint16_t MDFBLK_HD = mdf_block_code('H', 'D');
+constexpr uint16_t MDFBLK_DG = mdf_block_code('D', 'G');
+constexpr uint16_t MDFBLK_CG = mdf_block_code('C', 'G');
+constexpr uint16_t MDFBLK_CN = mdf_block_code('C', 'N');
+constexpr uint16_t MDFBLK_CC = mdf_block_code('C', 'C');
+constexpr uint16_t MDFBLK_CE = mdf_block_code('C', 'E');
+constexpr uint16_t MDFBLK_CD = mdf_block_code('C', 'D');
+constexpr uint16_t MDFBLK_TR = mdf_block_code('T', 'R');
+constexpr uint16_t MDFBLK_TX = mdf_block_code('T', 'X');
+constexpr uint16_t MDFBLK_PR = mdf_block_code('P', 'R');
+
+// Block header (every block but the ID block).
+constexpr uint16_t BLK_TYPE = 0;   // CHAR[2] two upper-case letters
+constexpr uint16_t BLK_SIZE = 2;   // UINT16  block size in bytes, header included
+constexpr uint16_t BLK_HEADER = 4; // header length
+
+// ID block, 64 bytes at file position 0.
+constexpr uint16_t ID_FILE_ID = 0;       // CHAR[8] "MDF     "
+constexpr uint16_t ID_FORMAT_ID = 8;     // CHAR[8] "2.00    "
+constexpr uint16_t ID_PROGRAM_ID = 16;   // CHAR[8] program identifier
+constexpr uint16_t ID_BYTE_ORDER = 24;   // UINT16  0 = little-endian
+constexpr uint16_t ID_FLOAT_FORMAT = 26; // UINT16  0 IEEE, 1 VAX G_float, 2 VAX D_float
+constexpr uint16_t ID_VERSION = 28;      // UINT16  200
+constexpr uint16_t ID_RESERVED1 = 30;    // UINT16
+constexpr uint16_t ID_RESERVED2 = 32;    // BYTE[2] both must be 0
+constexpr uint16_t ID_RESERVED3 = 34;    // BYTE[30]
+constexpr uint16_t ID_SIZE = 64;         // length of the ID block
+constexpr uint16_t ID_VERSION_200 = 200; // version number written
+constexpr uint16_t HD_POSITION = 64;     // file position of the HD block
+
+// Float formats (ID_FLOAT_FORMAT).
+constexpr uint16_t MDF_FLOAT_IEEE = 0;
+constexpr uint16_t MDF_FLOAT_VAX_G = 1;
+constexpr uint16_t MDF_FLOAT_VAX_D = 2;
+
+// HD block, header, fixed size 164.
+constexpr uint16_t HD_FIRST_DG = 4;  // LINK     first DG block
+constexpr uint16_t HD_COMMENT = 8;   // LINK     TX block: file comment
+constexpr uint16_t HD_PROGRAM = 12;  // LINK     PR block: program-specific data
+constexpr uint16_t HD_DG_COUNT = 16; // UINT16   number of data groups
+constexpr uint16_t HD_DATE = 18;     // CHAR[10] DD:MM:YYYY
+constexpr uint16_t HD_TIME = 28;     // CHAR[8]  HH:MM:SS
+constexpr uint16_t HD_AUTHOR = 36;   // CHAR[32]
+constexpr uint16_t HD_DIVISION = 68; // CHAR[32]
+constexpr uint16_t HD_PROJECT = 100; // CHAR[32]
+constexpr uint16_t HD_SUBJECT = 132; // CHAR[32]
+constexpr uint16_t HD_SIZE = 164;
+constexpr uint16_t HD_DATE_LEN = 10;
+constexpr uint16_t HD_TIME_LEN = 8;
+constexpr uint16_t HD_TEXT_LEN = 32; // author, division, project, subject
+
+// DG block, data group, fixed size 24.
+constexpr uint16_t DG_NEXT_DG = 4;   // LINK   next DG block
+constexpr uint16_t DG_FIRST_CG = 8;  // LINK   first CG block
+constexpr uint16_t DG_TRIGGER = 12;  // LINK   TR block
+constexpr uint16_t DG_DATA = 16;     // LINK   data records (a raw area, not a block)
+constexpr uint16_t DG_CG_COUNT = 20; // UINT16 number of channel groups
+constexpr uint16_t DG_ID_BYTES = 22; // UINT16 number of record identifier bytes (0, 1, 2)
+constexpr uint16_t DG_SIZE = 24;
+
+// CG block, channel group, fixed size 26.
+constexpr uint16_t CG_NEXT_CG = 4;      // LINK   next CG block
+constexpr uint16_t CG_FIRST_CN = 8;     // LINK   first CN block
+constexpr uint16_t CG_COMMENT = 12;     // LINK   TX block: group comment
+constexpr uint16_t CG_RECORD_ID = 16;   // UINT16 record identifier
+constexpr uint16_t CG_CN_COUNT = 18;    // UINT16 number of channels
+constexpr uint16_t CG_RECORD_SIZE = 20; // UINT16 record size in bytes
+constexpr uint16_t CG_RECORDS = 22;     // UINT32 number of records
+constexpr uint16_t CG_SIZE = 26;
+
+// CN block, channel, fixed size 218.
+constexpr uint16_t CN_NEXT_CN = 4;       // LINK      next CN block
+constexpr uint16_t CN_CONVERSION = 8;    // LINK      CC block
+constexpr uint16_t CN_EXTENSION = 12;    // LINK      CE block
+constexpr uint16_t CN_DEPENDENCY = 16;   // LINK      CD block
+constexpr uint16_t CN_COMMENT = 20;      // LINK      TX block: channel comment
+constexpr uint16_t CN_TYPE = 24;         // UINT16    0 value channel, 1 time channel
+constexpr uint16_t CN_NAME = 26;         // CHAR[32]  short signal name
+constexpr uint16_t CN_DESCRIPTION = 58;  // CHAR[128] signal description
+constexpr uint16_t CN_FIRST_BIT = 186;   // UINT16    first bit of the value in the record
+constexpr uint16_t CN_BITS = 188;        // UINT16    number of bits
+constexpr uint16_t CN_DATA_TYPE = 190;   // UINT16    signal data type
+constexpr uint16_t CN_RANGE_VALID = 192; // UINT16    value range valid (0 = no)
+constexpr uint16_t CN_MIN = 194;         // REAL      minimum signal value
+constexpr uint16_t CN_MAX = 202;         // REAL      maximum signal value
+constexpr uint16_t CN_RATE = 210;        // REAL      sampling rate
+constexpr uint16_t CN_SIZE = 218;
+constexpr uint16_t CN_NAME_LEN = 32;
+constexpr uint16_t CN_DESCRIPTION_LEN = 128;
+
+// CC block, conversion formula, 46 bytes plus parameters.
+constexpr uint16_t CC_RANGE_VALID = 4; // UINT16   physical value range valid (0 = no)
+constexpr uint16_t CC_MIN = 6;         // REAL     minimum physical value
+constexpr uint16_t CC_MAX = 14;        // REAL     maximum physical value
+constexpr uint16_t CC_UNIT = 22;       // CHAR[20] physical unit
+constexpr uint16_t CC_TYPE = 42;       // UINT16   conversion type
+constexpr uint16_t CC_COUNT = 44;      // UINT16   parameter count
+constexpr uint16_t CC_PARAMS = 46;     // REAL...  parameters P1 at 46, P2 at 54, ...;
+                                       //          tables: count pairs (raw, physical), 16 each;
+                                       //          type 10: a zero-terminated formula text
+constexpr uint16_t CC_SIZE = 46;       // size of a CC without parameters
+constexpr uint16_t CC_UNIT_LEN = 20;
+
+// Conversion types (CC_TYPE).
+constexpr uint16_t CC_LINEAR = 0;
+constexpr uint16_t CC_TABLE_INTERP = 1;
+constexpr uint16_t CC_TABLE = 2;
+constexpr uint16_t CC_POLYNOMIAL = 6;
+constexpr uint16_t CC_EXPONENTIAL = 7;
+constexpr uint16_t CC_LOGARITHMIC = 8;
+constexpr uint16_t CC_RATIONAL = 9;
+constexpr uint16_t CC_FORMULA = 10;
+constexpr uint16_t CC_ONE_TO_ONE = 65535;
+
+// Offset of parameter P<n> (n from 1) of a formula type.
+constexpr uint16_t cc_param(unsigned n) {
+    return static_cast<uint16_t>(CC_PARAMS + 8 * (n - 1));
+}
+
+// CE block, source extension; a new one has 128 bytes.
+constexpr uint16_t CE_TYPE = 4;        // UINT16 extension type
+constexpr uint16_t CE_REAL1 = 8;       // REAL   (extension type 1)
+constexpr uint16_t CE_REAL2 = 16;      // REAL   (extension type 1)
+constexpr uint16_t CE_MIN_SIZE = 6;    // smallest CE block that holds its type
+constexpr uint16_t CE_TYPE1_SIZE = 24; // smallest CE block of extension type 1
+constexpr uint16_t CE_SIZE = 128;
+
+// CD block, dependency, opaque; a new one has 20 bytes.
+constexpr uint16_t CD_SIZE = 20;
+
+// TR block, trigger; a new one has room for one event (34 bytes).
+constexpr uint16_t TR_COMMENT = 4;     // LINK   TX block: trigger comment
+constexpr uint16_t TR_COUNT = 8;       // UINT16 number of trigger events
+constexpr uint16_t TR_EVENTS = 10;     // per event i, at 10 + 24 i:
+constexpr uint16_t TR_EVENT_TIME = 0;  //   REAL trigger time
+constexpr uint16_t TR_EVENT_PRE = 8;   //   REAL pre-trigger time
+constexpr uint16_t TR_EVENT_POST = 16; //   REAL post-trigger time
+constexpr uint16_t TR_EVENT_SIZE = 24;
+constexpr uint16_t TR_SIZE = 34;
+
+// TX block (text from offset 4, zero-terminated) and PR block (bytes from offset 4).
+constexpr uint16_t TX_TEXT = 4;
+constexpr uint16_t PR_DATA = 4;
+
+// ---------------------------------------------------------------------------------------------
+// Field access in block images (little-endian, any host)
+// ---------------------------------------------------------------------------------------------
+
+inline uint16_t mdf_u16(const uint8_t *img, std::size_t off) {
+    return static_cast<uint16_t>(img[off] | (img[off + 1] << 8));
+}
+inline uint32_t mdf_u32(const uint8_t *img, std::size_t off) {
+    return static_cast<uint32_t>(img[off]) | (static_cast<uint32_t>(img[off + 1]) << 8) |
+           (static_cast<uint32_t>(img[off + 2]) << 16) |
+           (static_cast<uint32_t>(img[off + 3]) << 24);
+}
+inline uint64_t mdf_u64(const uint8_t *img, std::size_t off) {
+    return static_cast<uint64_t>(mdf_u32(img, off)) |
+           (static_cast<uint64_t>(mdf_u32(img, off + 4)) << 32);
+}
+inline void mdf_set_u16(uint8_t *img, std::size_t off, uint16_t v) {
+    img[off] = static_cast<uint8_t>(v);
+    img[off + 1] = static_cast<uint8_t>(v >> 8);
+}
+inline void mdf_set_u32(uint8_t *img, std::size_t off, uint32_t v) {
+    for (int i = 0; i < 4; ++i) img[off + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void mdf_set_u64(uint8_t *img, std::size_t off, uint64_t v) {
+    for (int i = 0; i < 8; ++i) img[off + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+// REAL fields: IEEE 754 doubles once the tree is read (VAX formats are converted at open).
+inline double mdf_real(const uint8_t *img, std::size_t off) {
+    uint64_t bits = mdf_u64(img, off);
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+inline void mdf_set_real(uint8_t *img, std::size_t off, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    mdf_set_u64(img, off, bits);
+}
+inline uint16_t mdf_block_type(const uint8_t *img) {
+    return mdf_u16(img, BLK_TYPE);
+}
+inline uint16_t mdf_block_size(const uint8_t *img) {
+    return mdf_u16(img, BLK_SIZE);
+}
+inline bool mdf_block_is(const uint8_t *img, uint16_t type) {
+    return img != nullptr && mdf_block_type(img) == type;
+}
+// A block image is valid when its size is at least 4 and both type letters are 'A' to 'Z'.
+inline bool mdf_block_valid(const uint8_t *img) {
+    return img != nullptr && img[0] >= 'A' && img[0] <= 'Z' && img[1] >= 'A' && img[1] <= 'Z' &&
+           mdf_block_size(img) >= BLK_HEADER;
+}
+
+// The text of a fixed-width field that may fill its whole width without a zero byte: the field
+// itself when it holds a zero byte, otherwise a terminated copy in spare (width + 1 bytes).
+inline const char *mdf_field_text(const uint8_t *field, std::size_t width, char *spare) {
+    if (std::memchr(field, 0, width) != nullptr) return reinterpret_cast<const char *>(field);
+    std::memcpy(spare, field, width);
+    spare[width] = '\0';
+    return spare;
+}
+
+// VAX to IEEE conversions of REAL values in place (8 bytes as stored in the file).
+void mdf_vaxg_to_ieee(uint8_t *value);
+void mdf_vaxd_to_ieee(uint8_t *value);
+// VAX F_float <-> IEEE single on 32-bit little-endian words (value coding).
+uint32_t mdf_vaxf_to_ieee(uint32_t w);
+uint32_t mdf_ieee_to_vaxf(uint32_t p);
+
+// ---------------------------------------------------------------------------------------------
+// Records and nodes
+// ---------------------------------------------------------------------------------------------
+
+constexpr uint32_t MDF_BLOCK_MAGIC = 30565; // 0x7765
+constexpr uint32_t MDF_LINK_MAGIC = 5269;   // 0x1495
+constexpr uint32_t MDF_ALLOC_GUARD = 20490; // 0x500A, the word before every allocation
+
+// One block image held in memory.
+struct mdf_block_node {
+    uint32_t magic;       // MDF_BLOCK_MAGIC
+    int32_t level;        // usage level at creation
+    uint8_t *image;       // the block image (owned)
+    uint8_t *snapshot;    // a kept copy of the image, null if none (owned)
+    uint32_t read_pos;    // where the block was read from, 0 if never read (ID block: 0)
+    uint32_t written_pos; // where the block was last written, 0 if never written
+    uint16_t length;      // length of the block in bytes (ID block: 64)
+    mdf_block_node *next;
+};
+
+// One link field inside a block image.
+struct mdf_link_node {
+    uint32_t magic;  // MDF_LINK_MAGIC
+    int32_t level;   // usage level at creation
+    uint8_t *field;  // address of the link field inside image
+    uint8_t *image;  // the image holding the field
+    uint32_t value;  // the field's content when the node was made, or as set
+    uint8_t *target; // the target image, null until resolved or set
+    mdf_link_node *next;
+};
+
+// The file handle.
+struct mdf_file_rec {
+    uint32_t magic;     // MDF_FILE_MAGIC
+    int32_t level;      // usage level at creation
+    char name[129];     // file name as given at open, at most 128 characters
+    int16_t io;         // I/O handle, -1 while none is open
+    int16_t mode;       // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
+    uint16_t groups;    // number of channel groups, counted along the CG chains at open
+    uint8_t *id;        // ID block image
+    uint8_t *hd;        // HD block image
+    mdf_file_rec *next; // file list
+};
+
+// The buffer of a group's current record. `record` points at the identifier byte, which is
+// directly followed by the record data (record + 1), the trailing identifier byte (when the DG
+// has two identifier bytes) and at least 3 spare bytes.
+struct mdf_record_buffer {
+    uint16_t length;   // total size of the buffer in bytes
+    uint32_t position; // file position of the current record (its identifier byte when r > 0)
+    uint32_t index;    // index of the current record, from 0
+    uint8_t *record;   // identifier byte, then the record data
+};
+inline uint8_t *mdf_record_data(const mdf_record_buffer *b) {
+    return b->record + 1;
+}
+
+// The group handle.
+struct mdf_group_rec {
+    uint32_t magic;            // MDF_GROUP_MAGIC
+    mdf_file_rec *file;        // the open file of the group
+    uint16_t mode;             // MDFGRP_READ, MDFGRP_UPDATE, MDFGRP_CREATE
+    uint16_t number;           // the number given at open
+    uint16_t channels;         // CN blocks counted when opened (0 for a created group)
+    uint8_t *dg;               // DG block image
+    uint8_t *cg;               // CG block image
+    mdf_record_buffer *buffer; // the current record
+    mdf_group_rec *next;       // group list
+};
+
+// The channel handle.
+struct mdf_channel_rec {
+    uint32_t magic;        // MDF_CHANNEL_MAGIC
+    mdf_group_rec *group;  // the open group of the channel
+    uint8_t *cn;           // CN block image
+    uint8_t *cc;           // CC block image, null if none
+    uint16_t access;       // reads since the group last moved
+    uint16_t writes;       // writes since the current record was last written
+    mdf_channel_rec *next; // channel list
+};
+
+// ---------------------------------------------------------------------------------------------
+// Library state (Mdfinit1)
+// ---------------------------------------------------------------------------------------------
+
+struct mdflib_state_t {
+    int16_t status;            // status of the operation in progress / the last one
+    int16_t sticky_error;      // first negative status reported since init, 0 = none
+    char sticky_text[128];     // its formatted message
+    uint16_t level;            // usage level, 0 = not initialised
+    char program_id[8];        // written into new ID blocks; not necessarily terminated
+    uint16_t io_mode_bits;     // or-ed into every open mode (MDFIO_STREAM)
+    uint16_t io_buffer_size;   // handed to the I/O open
+    mdf_file_rec *files;       // open files, new ones at the front
+    mdf_group_rec *groups;     // open groups, new ones at the end
+    mdf_channel_rec *channels; // open channels, new ones at the end
+    mdf_block_node *blocks;    // block images in memory, new ones at the front
+    mdf_link_node *links;      // link fields of those images, new ones at the front
+    int guard_depth;           // number of public operations in progress
+};
+extern mdflib_state_t mdflib_state;
+
+// ---------------------------------------------------------------------------------------------
+// Errors and the call guard (Mdflib, Mdfinit1)
+// ---------------------------------------------------------------------------------------------
+
+// Thrown to end the body of an operation with a status (reported already, or quiet).
+struct mdf_fail {
+    int16_t status;
+};
+
+// Builds "<text> <detail>\n", records a negative code as the sticky error when none is
+// recorded, prints it through mdflib_print_error and returns code.
+int16_t mdflib_report_error(int16_t code, const char *detail);
+// mdflib_report_error, then throw mdf_fail{code}.
+[[noreturn]] void mdflib_fail(int16_t code, const char *detail = "");
+// throw mdf_fail{code} without a report (quiet statuses, the -2010 of the lists).
+[[noreturn]] void mdflib_raise(int16_t code);
+// Prints "[MDFLIB-ERROR] %s\n" / "[MDFLIB-Message] %s\n" on standard output.
+void mdflib_print_error(const char *text);
+void mdflib_print_message(const char *text);
+// Reports "Internal Error <level>-<module>-<line>" with -2011 and ends the process (status 1).
+[[noreturn]] void mdflib_internal_error(const char *module, int line);
+#define MDF_INTERNAL_ERROR() mdflib_internal_error(__FILE__, __LINE__)
+
+// Handle tests of the public operations: report -1001 / -1002 / -1003 and throw when the
+// handle is null or its magic is wrong.
+void mdflib_check_file(const mdf_file_rec *file);
+void mdflib_check_group(const mdf_group_rec *group);
+void mdflib_check_channel(const mdf_channel_rec *channel);
+
+// The guard of a public operation.
+enum mdf_guard_kind {
+    MDF_GUARD_STICKY,    // a recorded sticky error refuses the operation
+    MDF_GUARD_NO_STICKY, // runs under a sticky error (init, exit, the closes)
+};
+// Steps 1-3 of the guard: returns the status to start with; nonzero means skip the body
+// (guard_depth is raised only when the result is not the locked status).
+int16_t mdflib_guard_open(mdf_guard_kind kind);
+// Steps 5-7: closes the guard, records the status, throws it on to an enclosing guard or
+// prints the locked line; returns the status to the outermost caller.
+int16_t mdflib_guard_close(int16_t status);
+// The locked path (step 1 to 6 without opening a guard).
+int16_t mdflib_guard_locked();
+
+// Runs body (a callable without arguments, failing by mdf_fail) inside the call guard.
+template <class F>
+int16_t mdflib_call(mdf_guard_kind kind, F &&body) {
+    if (mdflib_state.status == MDF_ERR_FATAL) return mdflib_guard_locked();
+    int16_t status = mdflib_guard_open(kind);
+    if (status == 0) {
+        try {
+            body();
+        } catch (const mdf_fail &f) {
+            status = f.status;
+        } catch (const std::bad_alloc &) {
+            status = mdflib_report_error(MDF_ERR_MEMORY, "");
+        }
+    }
+    return mdflib_guard_close(status);
+}
+
+// Runs body and returns the status it failed with (0 if none) instead of throwing it on.
+template <class F>
+int16_t mdflib_catch(F &&body) {
+    try {
+        body();
+    } catch (const mdf_fail &f) {
+        return f.status;
+    } catch (const std::bad_alloc &) {
+        return mdflib_report_error(MDF_ERR_MEMORY, "");
+    }
+    return 0;
+}
+
+// Closes every file, block node and link node created at level or above (files exactly as
+// mdffil_close; a failing close does not stop the walk, its status is thrown at the end).
+void mdflib_close_level(int32_t level);
+
+// ---------------------------------------------------------------------------------------------
+// Allocation and text helpers (Mdflib)
+// ---------------------------------------------------------------------------------------------
+
+// size bytes, zero-filled, behind the guard word; null when memory is exhausted.
+void *mdflib_alloc(std::size_t size);
+// Releases an area of mdflib_alloc (null allowed); a broken guard word is an internal error.
+void mdflib_free(void *p);
+// A zero-filled guarded record of type T (a plain struct); null when memory is exhausted.
+template <class T>
+T *mdflib_new() {
+    return static_cast<T *>(mdflib_alloc(sizeof(T)));
+}
+// As mdflib_alloc / mdflib_new, but report -2007 and throw when memory is exhausted.
+void *mdflib_alloc_or_fail(std::size_t size);
+template <class T>
+T *mdflib_new_or_fail() {
+    return static_cast<T *>(mdflib_alloc_or_fail(sizeof(T)));
+}
+
+// Copies at most n characters; stops after the terminating zero and adds none at the bound.
+void mdflib_strncpy(char *dst, const char *src, uint16_t n);
+// Copies at most n characters and always writes a terminating zero (dst holds n + 1 bytes).
+void mdflib_strlcpy(char *dst, const char *src, uint16_t n);
+uint16_t mdflib_strlen(const char *s);
+void mdflib_memset(void *dst, uint8_t value, uint16_t n);
+void mdflib_memcpy(void *dst, const void *src, uint16_t n);
+// Compares at most n characters; the i-forms bring both to upper case first.
+int mdflib_strncmp(const char *a, const char *b, uint16_t n);
+int mdflib_strnicmp(const char *a, const char *b, uint16_t n);
+int mdflib_stricmp(const char *a, const char *b);
+
+// ---------------------------------------------------------------------------------------------
+// Record lists (Fnode, Gnode, Cnode, Bnode, Lnode)
+// ---------------------------------------------------------------------------------------------
+
+// The one list mechanism: singly linked through `next`, records checked by magic.
+template <class T, uint32_t Magic>
+struct mdf_list {
+    static void check(const T *rec, const char *module, int line) {
+        if (rec == nullptr || rec->magic != Magic) mdflib_internal_error(module, line);
+    }
+    static void insert_front(T *&head, T *rec) {
+        rec->next = head;
+        head = rec;
+    }
+    static void insert_back(T *&head, T *rec) {
+        rec->next = nullptr;
+        T **p = &head;
+        while (*p != nullptr) p = &(*p)->next;
+        *p = rec;
+    }
+    // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
+    static int16_t remove(T *&head, T *rec) {
+        for (T **p = &head; *p != nullptr; p = &(*p)->next) {
+            if (*p == rec) {
+                *p = rec->next;
+                rec->next = nullptr;
+                return 0;
+            }
+        }
+        return MDF_ERR_NODE_NOT_FOUND;
+    }
+    // The first record for which pred holds, moved to the front of the list; null if none.
+    template <class P>
+    static T *find_to_front(T *&head, P &&pred) {
+        for (T **p = &head; *p != nullptr; p = &(*p)->next) {
+            T *rec = *p;
+            if (pred(rec)) {
+                *p = rec->next;
+                rec->next = head;
+                head = rec;
+                return rec;
+            }
+        }
+        return nullptr;
+    }
+};
+
+// Files: insert at the front; release requires the record to be out of the list.
+void mdflst_file_insert(mdf_file_rec *rec);
+int16_t mdflst_file_remove(mdf_file_rec *rec);
+void mdflst_file_release(mdf_file_rec *rec);
+// Groups and channels: insert at the end; release as for files.
+void mdflst_group_insert(mdf_group_rec *rec);
+int16_t mdflst_group_remove(mdf_group_rec *rec);
+void mdflst_group_release(mdf_group_rec *rec);
+void mdflst_channel_insert(mdf_channel_rec *rec);
+int16_t mdflst_channel_remove(mdf_channel_rec *rec);
+void mdflst_channel_release(mdf_channel_rec *rec);
+// Block and link nodes: insert at the front; release removes the node, then frees it (not the
+// image). The finds move the found node to the front.
+void mdflst_block_insert(mdf_block_node *node);
+int16_t mdflst_block_remove(mdf_block_node *node);
+void mdflst_block_release(mdf_block_node *node);
+mdf_block_node *mdflst_block_find_image(const uint8_t *image);
+mdf_block_node *mdflst_block_find_position(uint32_t position);
+void mdflst_link_insert(mdf_link_node *node);
+int16_t mdflst_link_remove(mdf_link_node *node);
+void mdflst_link_release(mdf_link_node *node);
+mdf_link_node *mdflst_link_find_field(const uint8_t *field);
+
+// ---------------------------------------------------------------------------------------------
+// Buffered file I/O (Io)
+// ---------------------------------------------------------------------------------------------
+
+constexpr uint16_t MDFIO_READ = 0;       // "rb"
+constexpr uint16_t MDFIO_UPDATE = 1;     // "rb+"
+constexpr uint16_t MDFIO_CREATE = 2;     // "wb+", an existing file is deleted first
+constexpr uint16_t MDFIO_STREAM = 0x100; // standard stream I/O (required)
+constexpr uint16_t MDFIO_DEFAULT_BUFFER = 4096;
+
+constexpr int16_t MDFIO_SEEK_SET = 0; // absolute position
+constexpr int16_t MDFIO_SEEK_CUR = 1; // relative to the current position
+constexpr int16_t MDFIO_SEEK_END = 2; // end of the file (the offset is ignored)
+
+// One open file.
+struct mdf_io_node {
+    int16_t handle;    // key of the node, never -1
+    std::FILE *stream; // the buffered stream
+    void *extra;       // released at close when not null
+    uint16_t mode;     // low byte access, bit MDFIO_STREAM
+    uint64_t position; // current position as the library knows it
+    uint64_t size;     // file length, raised by writes and seeks beyond it
+    uint8_t last_op;   // last stream transfer: 0 none/seek, 1 read, 2 write
+    mdf_io_node *next;
+};
+
+// All operations throw mdf_fail after reporting (see the codes at each).
+// Opens name; *handle is -1 on failure (1000 with the name, -2002, -2007).
+void mdfio_open(int16_t *handle, const char *name, uint16_t mode, uint16_t buffer_size);
+// mdfio_open with the library's default mode bits and buffer size.
+void mdfio_open_default(int16_t *handle, const char *name, uint16_t access);
+void mdfio_close(int16_t handle);
+// Exactly length bytes, or -2001 / -2000 (stream and position then stand at 0).
+void mdfio_read(void *buffer, uint16_t length, int16_t handle);
+void mdfio_write(const void *buffer, uint16_t length, int16_t handle);
+// Moves to offset (mode 0), position + offset (mode 1) or the end (mode 2); -2002 on failure.
+// A seek to the current position makes no stream call.
+void mdfio_seek(int16_t handle, int64_t offset, int16_t mode);
+uint32_t mdfio_tell(int16_t handle);
+uint64_t mdfio_tell64(int16_t handle);
+uint64_t mdfio_size(int16_t handle);
+// The node of a handle, moved to the front; a handle without node is an internal error.
+mdf_io_node *mdfio_find(int16_t handle);
+// Closes every open stream and releases the nodes (library reset).
+void mdfio_close_all();
+// Stream calls so far (seeks), for tests of the seek elision.
+uint32_t mdfio_stream_seeks();
+
+// ---------------------------------------------------------------------------------------------
+// Blocks (Mdf1: reading, creating, links; Mdf3: writing)
+// ---------------------------------------------------------------------------------------------
+
+// Reads and checks the ID block (-2004 for a wrong identifier or nonzero bytes 32/33).
+uint8_t *mdfblk_read_id(int16_t io);
+// Reads the block at position (null for 0), registers it and its links.
+uint8_t *mdfblk_read(int16_t io, uint32_t position);
+// Reads and checks the whole block tree; with convert, REAL fields become IEEE first.
+// *id and *hd are null on failure.
+void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd);
+// A new block of the type (MDFBLK_ID for the ID block), registered with its links (values 0).
+uint8_t *mdfblk_new(uint16_t type);
+// A duplicate of an image with its own node (no file position) and link nodes.
+uint8_t *mdfblk_copy(const uint8_t *image);
+// A TX block of size length + 5 holding length bytes of text and a zero byte.
+uint8_t *mdfblk_new_text(uint16_t length, const char *text);
+// A zero-filled CC block with room for count parameters (pairs for the table types).
+uint8_t *mdfblk_new_conversion(uint16_t type, uint16_t count);
+mdf_block_node *mdfblk_register(uint8_t *image, uint16_t length);
+void mdfblk_register_links(uint8_t *image);
+// The node of an image; none is an internal error.
+mdf_block_node *mdfblk_find_node(const uint8_t *image);
+// The length of an image's block in bytes (its node's length).
+uint16_t mdfblk_length(const uint8_t *image);
+// The target image of a link field, null for no block (-2009 unknown link, -2008 unknown block).
+uint8_t *mdfblk_link_target(uint8_t *field);
+inline uint8_t *mdfblk_link(uint8_t *image, uint16_t offset) {
+    return mdfblk_link_target(image + offset);
+}
+// Makes the link field point at target (null allowed) with the link value value.
+void mdfblk_set_link(uint8_t *field, uint32_t value, uint8_t *target);
+// Writes the target's file position into the link field (-2008 if it has none).
+void mdfblk_store_link(uint8_t *field);
+// Writes the block at the current position / again at its own position.
+void mdfblk_append(int16_t io, uint8_t *image);
+void mdfblk_rewrite(int16_t io, uint8_t *image);
+// Keeps a copy of an image / puts it back and drops it.
+void mdfblk_snapshot(uint8_t *image);
+void mdfblk_restore(uint8_t *image);
+// The number of CG blocks along the CG chain of a DG (at most 65535).
+uint16_t mdfblk_cg_count(uint8_t *dg);
+// Formats date "DD:MM:YYYY" and time "HH:MM:SS" of the local time now (11 and 9 bytes).
+void mdfblk_local_date_time(char *date, char *time);
+
+// ---------------------------------------------------------------------------------------------
+// Groups (Mdfgrp1) -- internal steps used by the channels
+// ---------------------------------------------------------------------------------------------
+
+// Loads the record at the buffer's position (scan_only: only find the group's next record).
+void mdfgrp_load_record(mdf_group_rec *group, bool scan_only);
+// The CG of the group's DG whose record identifier is id (the group's own CG first), or null.
+uint8_t *mdfgrp_find_cg(mdf_group_rec *group, uint16_t id);
+// Sets the counters of the group's channels (a negative value leaves that counter alone).
+void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes);
+// The record access rules run before every value read / write of a channel.
+void mdfgrp_prepare_read(mdf_channel_rec *channel);
+void mdfgrp_prepare_write(mdf_channel_rec *channel);
+
+// ---------------------------------------------------------------------------------------------
+// Value coding (Decode, Encode) and formulas (Mdffrm)
+// ---------------------------------------------------------------------------------------------
+
+// The raw bits of the channel cn in the group's current record.
+uint32_t mdfdec_bits(const mdf_group_rec *group, const uint8_t *cn);
+// The raw value by the channel's data type.
+double mdfdec_raw(const mdf_group_rec *group, const uint8_t *cn);
+// The physical value: the raw value converted by cc (null: none). cc is not const: a formula
+// text is brought to upper case in place.
+double mdfdec_value(const mdf_group_rec *group, const uint8_t *cn, uint8_t *cc);
+// Stores raw bits / a raw value / a physical value into the group's current record.
+void mdfenc_bits(mdf_group_rec *group, const uint8_t *cn, uint32_t value);
+void mdfenc_raw(mdf_group_rec *group, const uint8_t *cn, double value);
+int16_t mdfenc_value(mdf_group_rec *group, const uint8_t *cn, const uint8_t *cc, double value);
+
+// Evaluates a formula text with its variable set to x: 0 and the value in *result, or 7 (syntax
+// error, stack overflow) / 8 (division by zero) with *result 0.
+int16_t mdffrm_parse(double x, const char *text, double *result);
+// The formula-text conversion of a raw value: text (at most max_length bytes, ending at the
+// first zero byte or at the bound) is upper-cased and decimal commas become points, in place,
+// never beyond the bound; a constant is read directly, anything else goes to mdffrm_parse.
+int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
+
+#endif // MDFINT_H
