@@ -22,6 +22,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -321,7 +322,7 @@ class Parser {
         pop(n);
         return push(K_EXPR, value);
     }
-    // Reduces the expression on top with the operator below it; false on a zero divisor.
+    // Reduces the expression on top with the operator below it; 8 on a zero divisor, else 0.
     int reduce_operator();
 
     Lexer lx_{};
@@ -490,38 +491,47 @@ int Parser::run(double x, double &value) {
     }
 }
 
+std::size_t strnlen_bounded(const char *text, std::size_t max_length) {
+    const void *zero = std::memchr(text, 0, max_length);
+    return zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - text) : max_length;
+}
+
 } // namespace
 
-int mdffrm_parse(double x, const char *text, double *result) {
+int16_t mdffrm_parse(double x, const char *text, double *result) {
     double value = 0.0;
     Parser parser(text);
     const int code = parser.run(x, value);
     *result = code == CODE_OK ? value : 0.0;
-    return code;
+    return static_cast<int16_t>(code);
 }
 
-int mdffrm_eval(double x, char *text, double *y) {
-    for (char *c = text; *c; ++c)
+int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result) {
+    const std::size_t length = strnlen_bounded(text, max_length);
+    char *const end = text + length;
+    for (char *c = text; c != end; ++c)
         if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
     char *rest = text;
-    while (*rest == ' ') ++rest;
+    while (rest != end && *rest == ' ') ++rest;
     bool constant = true;
-    char *end = rest;
-    for (; *end; ++end) {
-        if (*end == ',') *end = '.';
-        if (!(is_digit(static_cast<unsigned char>(*end)) || *end == '.' ||
-              (*end == '-' && end == rest)))
+    for (char *c = rest; c != end; ++c) {
+        if (*c == ',') *c = '.';
+        if (!(is_digit(static_cast<unsigned char>(*c)) || *c == '.' || (*c == '-' && c == rest)))
             constant = false;
     }
     if (constant) {
-        // A plain number: digits and points, the first character possibly a minus sign.
+        // A plain number: digits and points, the first character possibly a minus sign; it is
+        // read as far as it forms a number.
         const char *stop = rest;
-        if (*stop == '-') ++stop;
-        while (is_digit(static_cast<unsigned char>(*stop))) ++stop;
-        if (*stop == '.') ++stop;
-        while (is_digit(static_cast<unsigned char>(*stop))) ++stop;
-        *y = scan_decimal(rest, stop);
+        if (stop != end && *stop == '-') ++stop;
+        while (stop != end && is_digit(static_cast<unsigned char>(*stop))) ++stop;
+        if (stop != end && *stop == '.') ++stop;
+        while (stop != end && is_digit(static_cast<unsigned char>(*stop))) ++stop;
+        *result = scan_decimal(rest, stop);
         return CODE_OK;
     }
-    return mdffrm_parse(x, rest, y);
+    if (length < max_length) return mdffrm_parse(x, rest, result);
+    // The text fills its whole area without a terminating zero: parse a terminated copy.
+    const std::string copy(rest, end);
+    return mdffrm_parse(x, copy.c_str(), result);
 }

@@ -21,7 +21,12 @@
 // enclosing operation stops too. An operation that must clean up "whatever" the outcome wraps
 // the risky part in mdflib_catch(...) (which returns the status instead of throwing), cleans up
 // and then calls mdflib_raise(status) if it is nonzero. MDF_GUARD_NO_STICKY is for the
-// operations that run under a sticky error (init, exit and the closes).
+// operations that run under a sticky error (init, exit and the file, group and channel closes;
+// they test mdflib_state.sticky_error themselves to leave out their writing). Calling another
+// public operation from a body is fine: a nonzero status it returns arrives as mdf_fail, so
+// catch it (mdflib_catch) where a status is acceptable, e.g. status 1 of a seek at group open.
+// Operations without a guard (mdfgrp_first and the like) return mdflib_state.sticky_error
+// first when it is set and must not let an mdf_fail escape to the application.
 // Broken invariants of the library itself: MDF_INTERNAL_ERROR() (message, exit status 1).
 //
 // Block images are uint8_t* to the block's first byte, exactly as in the file. Read fields with
@@ -46,7 +51,12 @@
 // a seek to the current position costs nothing. The file record's io member is the handle.
 //
 // Records: mdflib_new<T>() gives a zero-filled guarded record (null: out of memory; report
-// MDF_ERR_MEMORY), mdflib_free releases it. Lists: mdflst_<list>_insert / _remove / _release.
+// MDF_ERR_MEMORY), mdflib_new_or_fail<T>() reports and throws itself; mdflib_free releases.
+// Lists: mdflst_<list>_insert / _remove / _release (release of a file, group or channel
+// record requires it to be removed first). Set the record's magic before inserting it.
+//
+// Tests: tests/mdf/Mdfbuild_helper.h lays out MDF files byte by byte; Mdftest_helper.h has the
+// fixture MdfTest (a fresh library per test) and status_of(...) for internal operations.
 #ifndef MDFINT_H
 #define MDFINT_H
 
@@ -56,6 +66,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <utility>
 
@@ -325,9 +336,10 @@ struct mdf_file_rec {
     mdf_file_rec *next; // file list
 };
 
-// The buffer of a group's current record. `record` points at the identifier byte, which is
-// directly followed by the record data (record + 1), the trailing identifier byte (when the DG
-// has two identifier bytes) and at least 3 spare bytes.
+// The buffer of a group's current record: one mdflib_alloc area (a library reset releases it
+// with mdflib_free). `record` points into it at the identifier byte, which is directly
+// followed by the record data (record + 1), the trailing identifier byte (when the DG has two
+// identifier bytes) and at least 3 spare bytes.
 struct mdf_record_buffer {
     uint16_t length;   // total size of the buffer in bytes
     uint32_t position; // file position of the current record (its identifier byte when r > 0)
@@ -625,8 +637,9 @@ void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd)
 uint8_t *mdfblk_new(uint16_t type);
 // A duplicate of an image with its own node (no file position) and link nodes.
 uint8_t *mdfblk_copy(const uint8_t *image);
-// A TX block of size length + 5 holding length bytes of text and a zero byte.
-uint8_t *mdfblk_new_text(uint16_t length, const char *text);
+// A TX block of size length + 5 holding length bytes of text and a zero byte (-2007 when the
+// block would exceed 65535 bytes).
+uint8_t *mdfblk_new_text(std::size_t length, const char *text);
 // A zero-filled CC block with room for count parameters (pairs for the table types).
 uint8_t *mdfblk_new_conversion(uint16_t type, uint16_t count);
 mdf_block_node *mdfblk_register(uint8_t *image, uint16_t length);
@@ -652,7 +665,9 @@ void mdfblk_snapshot(uint8_t *image);
 void mdfblk_restore(uint8_t *image);
 // The number of CG blocks along the CG chain of a DG (at most 65535).
 uint16_t mdfblk_cg_count(uint8_t *dg);
-// Formats date "DD:MM:YYYY" and time "HH:MM:SS" of the local time now (11 and 9 bytes).
+// Formats date "DD:MM:YYYY" and time "HH:MM:SS" (11 and 9 bytes with the zero byte) of a
+// broken-down time / of the local time now.
+void mdfblk_format_date_time(const std::tm &when, char *date, char *time);
 void mdfblk_local_date_time(char *date, char *time);
 
 // ---------------------------------------------------------------------------------------------
@@ -684,6 +699,36 @@ double mdfdec_value(const mdf_group_rec *group, const uint8_t *cn, uint8_t *cc);
 void mdfenc_bits(mdf_group_rec *group, const uint8_t *cn, uint32_t value);
 void mdfenc_raw(mdf_group_rec *group, const uint8_t *cn, double value);
 int16_t mdfenc_value(mdf_group_rec *group, const uint8_t *cn, const uint8_t *cc, double value);
+
+// The coding behind those operations, over plain values (Decode, Encode). A bit field is bits
+// bits (at most 32) from bit first_bit of data, bit 0 the least significant bit of data[0];
+// only the bytes the field covers are read or written.
+uint32_t mdf_get_bits(const uint8_t *data, uint32_t first_bit, uint32_t bits);
+void mdf_put_bits(uint8_t *data, uint32_t first_bit, uint32_t bits, uint32_t value);
+// The raw value of a field's bits by data type 0, 1, 2 or 4, and the bits of a raw value.
+double mdf_bits_to_raw(uint32_t value, uint32_t bits, uint16_t data_type);
+uint32_t mdf_raw_to_bits(double raw, uint32_t bits, uint16_t data_type);
+// A conversion as read from a CC image: P1 to P7 (0 where the block has fewer), the table rows
+// (types 1 and 2: count pairs of little-endian REALs, raw then physical) or the formula text.
+struct mdf_conversion {
+    uint16_t type;
+    uint32_t count;       // parameter count; for the tables the number of rows
+    double p[7];          // P1 .. P7
+    const uint8_t *table; // types 1 and 2
+    char *text;           // type 10, text_length bytes at most
+    std::size_t text_length;
+};
+// The physical value of a raw value / the raw value of a physical value; false when the
+// conversion type has no rule in that direction.
+bool mdf_convert(const mdf_conversion &conv, double raw, double *physical);
+bool mdf_convert_inverse(const mdf_conversion &conv, double physical, double *raw);
+// The conversion of a CC image (its text left null), bounded by the block's size.
+mdf_conversion mdf_conversion_of(const uint8_t *cc);
+// The data of the group's current record, after checking that the group is valid and that the
+// channel's field (at most 32 bits) lies inside the record; a broken layout is an internal error.
+uint8_t *mdf_field_record(const mdf_group_rec *group, const uint8_t *cn);
+// Data types with a coding: 0, 1, 2 and 4.
+bool mdf_codable_type(uint16_t data_type);
 
 // Evaluates a formula text with its variable set to x: 0 and the value in *result, or 7 (syntax
 // error, stack overflow) / 8 (division by zero) with *result 0.

@@ -1,12 +1,14 @@
 // Formula language: hand-computed values of formula texts, error codes, limits.
 
 #include "mdffrm.h"
+#include "mdfint.h" // declares the same operations: both must agree
 
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -231,59 +233,72 @@ TEST(MdffrmParse, NestingLimit) {
 TEST(MdffrmEval, PreparesTheText) {
     double y = -1.0;
     char linear[] = "2*x+1";
-    EXPECT_EQ(mdffrm_eval(3.0, linear, &y), 0);
+    EXPECT_EQ(mdffrm_eval(3.0, linear, sizeof linear, &y), 0);
     EXPECT_EQ(y, 7.0);
     EXPECT_STREQ(linear, "2*X+1"); // upper case stays in the text
 
     char constant[] = "  -12,5";
-    EXPECT_EQ(mdffrm_eval(3.0, constant, &y), 0);
+    EXPECT_EQ(mdffrm_eval(3.0, constant, sizeof constant, &y), 0);
     EXPECT_EQ(y, -12.5);
     EXPECT_STREQ(constant, "  -12.5");
 
     char comma[] = "1,5*x";
-    EXPECT_EQ(mdffrm_eval(4.0, comma, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, comma, sizeof comma, &y), 0);
     EXPECT_EQ(y, 6.0);
     EXPECT_STREQ(comma, "1.5*X");
 
     char empty[] = "";
     y = -1.0;
-    EXPECT_EQ(mdffrm_eval(4.0, empty, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, empty, sizeof empty, &y), 0);
     EXPECT_EQ(y, 0.0);
 
     char blanks[] = "   ";
     y = -1.0;
-    EXPECT_EQ(mdffrm_eval(4.0, blanks, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, blanks, sizeof blanks, &y), 0);
     EXPECT_EQ(y, 0.0);
 
     char number[] = "42";
-    EXPECT_EQ(mdffrm_eval(4.0, number, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, number, sizeof number, &y), 0);
     EXPECT_EQ(y, 42.0);
 
     char point[] = ".25";
-    EXPECT_EQ(mdffrm_eval(4.0, point, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, point, sizeof point, &y), 0);
     EXPECT_EQ(y, 0.25);
 
     char minus[] = "-";
-    EXPECT_EQ(mdffrm_eval(4.0, minus, &y), 0);
+    EXPECT_EQ(mdffrm_eval(4.0, minus, sizeof minus, &y), 0);
     EXPECT_EQ(y, 0.0);
 
     char functions[] = "sqr(x)+pi*0";
-    EXPECT_EQ(mdffrm_eval(5.0, functions, &y), 0);
+    EXPECT_EQ(mdffrm_eval(5.0, functions, sizeof functions, &y), 0);
     EXPECT_EQ(y, 25.0);
 
     char hex[] = "0x10";
-    EXPECT_EQ(mdffrm_eval(0.0, hex, &y), 7);
+    EXPECT_EQ(mdffrm_eval(0.0, hex, sizeof hex, &y), 7);
     EXPECT_EQ(y, 0.0);
 
     char divide[] = "x/0";
     y = -1.0;
-    EXPECT_EQ(mdffrm_eval(1.0, divide, &y), 8);
+    EXPECT_EQ(mdffrm_eval(1.0, divide, sizeof divide, &y), 8);
     EXPECT_EQ(y, 0.0);
+
+    // The text ends at its bound when no zero byte comes first; nothing behind it changes.
+    char bounded[] = {'2', '*', 'x', 'x', ',', '5'};
+    EXPECT_EQ(mdffrm_eval(4.0, bounded, 3, &y), 0);
+    EXPECT_EQ(y, 8.0);
+    EXPECT_EQ(std::string(bounded, 6), "2*Xx,5");
+    char digits[] = {' ', '1', ',', '5', ',', '7'};
+    EXPECT_EQ(mdffrm_eval(4.0, digits, 4, &y), 0);
+    EXPECT_EQ(y, 1.5);
+    EXPECT_EQ(std::string(digits, 6), " 1.5,7");
+    std::vector<char> heap = {'x', '+', '1'}; // exactly the text, no room behind it
+    EXPECT_EQ(mdffrm_eval(1.0, heap.data(), heap.size(), &y), 0);
+    EXPECT_EQ(y, 2.0);
 
     // Bytes above 0x7F are left alone by the upper-casing.
     char degrees[] = "1\xF8"
                      "30'";
-    EXPECT_EQ(mdffrm_eval(0.0, degrees, &y), 0);
+    EXPECT_EQ(mdffrm_eval(0.0, degrees, sizeof degrees, &y), 0);
     EXPECT_EQ(y, 1.5);
 }
 

@@ -1,0 +1,150 @@
+// Value encoding: physical values back to raw values through the inverse conversion, raw values
+// to bits by data type, and bits into the current record.
+
+#include "mdfint.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+std::uint64_t field_mask(unsigned bits) {
+    return (std::uint64_t{1} << bits) - 1;
+}
+
+constexpr std::size_t TABLE_ROW = 16; // a table row: raw value and physical value, two REALs
+
+double table_raw(const std::uint8_t *rows, std::uint32_t i) {
+    return mdf_real(rows, TABLE_ROW * i);
+}
+double table_phys(const std::uint8_t *rows, std::uint32_t i) {
+    return mdf_real(rows, TABLE_ROW * i + 8);
+}
+
+// The low 32 bits of x truncated toward zero; exact for every finite double. Not a number and
+// infinities give 0.
+std::uint32_t low_32_bits(double x) {
+    if (!std::isfinite(x)) return 0;
+    constexpr double MODULUS = 4294967296.0; // 2^32
+    double r = std::fmod(std::trunc(x), MODULUS);
+    if (r < 0) r += MODULUS;
+    return static_cast<std::uint32_t>(r);
+}
+
+// The single-precision pattern of x, rounded to nearest; beyond the float range infinity.
+std::uint32_t float_bits(double x) {
+    constexpr double FLOAT_LIMIT = 340282356779733661637539395458142568448.0; // 2^128 - 2^103
+    if (std::isfinite(x) && std::fabs(x) >= FLOAT_LIMIT)
+        x = std::copysign(std::numeric_limits<double>::infinity(), x);
+    return std::bit_cast<std::uint32_t>(static_cast<float>(x));
+}
+
+// Inverse of the tables: the first segment whose physical values enclose y gives the raw value.
+double table_write(bool interpolate, const std::uint8_t *rows, std::uint32_t n, double y) {
+    for (std::uint32_t i = 0; i + 1 < n; ++i) {
+        const double vi = table_phys(rows, i), vn = table_phys(rows, i + 1);
+        if (!((vi <= y && y < vn) || (vn <= y && y <= vi))) continue;
+        const double ri = table_raw(rows, i), rn = table_raw(rows, i + 1);
+        if (interpolate) return vn == vi ? ri : ri + (y - vi) * (rn - ri) / (vn - vi);
+        return std::fabs(vn - y) <= std::fabs(vi - y) ? rn : ri; // half-way takes the upper
+    }
+    // The last entry of a rising table closes no segment of its own: it is its own raw value.
+    if (n >= 2 && y == table_phys(rows, n - 1)) return table_raw(rows, n - 1);
+    return 0.0;
+}
+
+// factor x term, where a zero factor gives 0 even for an infinite or undefined term. The inverse
+// of the exponential and logarithmic types serves both of their cases with one expression, and
+// the factor (P4 or P1) of the case not in use is 0 while the term is often ln(0) or an overflow.
+double scaled(double factor, double term) {
+    return factor == 0.0 ? 0.0 : factor * term;
+}
+
+} // namespace
+
+void mdf_put_bits(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits,
+                  std::uint32_t value) {
+    if (bits == 0) return;
+    std::uint8_t *p = data + first_bit / 8;
+    const unsigned offset = first_bit % 8;
+    const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers
+    std::uint64_t word = 0;
+    for (unsigned i = nbytes; i-- > 0;) word = (word << 8) | p[i];
+    const std::uint64_t mask = field_mask(bits) << offset;
+    word = (word & ~mask) | ((std::uint64_t{value} << offset) & mask);
+    for (unsigned i = 0; i < nbytes; ++i) p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+}
+
+std::uint32_t mdf_raw_to_bits(double x, std::uint32_t bits, std::uint16_t data_type) {
+    switch (data_type) {
+    case 0: return low_32_bits(x);
+    case 1:
+        if (x < 0 && bits < 32) x += static_cast<double>(field_mask(bits) + 1);
+        return low_32_bits(x);
+    case 2: return float_bits(x);
+    default: return mdf_ieee_to_vaxf(float_bits(x));
+    }
+}
+
+// IEEE single to VAX F_float (see mdf_vaxf_to_ieee for the layout). Denormals, values too large
+// for VAX F, infinities and not-a-number become the VAX reserved operand 0x8000.
+std::uint32_t mdf_ieee_to_vaxf(std::uint32_t p) {
+    const std::uint32_t e = (p >> 23) & 0xFF;
+    if (e == 0) return (p & 0x7FFFFF) == 0 ? 0 : 0x8000;
+    if (e >= 254) return 0x8000;
+    return ((p << 16) | (p >> 16)) + 0x100;
+}
+
+bool mdf_convert_inverse(const mdf_conversion &c, double y, double *x) {
+    const double *p = c.p;
+    double raw = 0.0; // a zero divisor leaves the raw value 0
+    switch (c.type) {
+    case 0:
+        if (p[1] != 0.0) raw = (y - p[0]) / p[1];
+        break;
+    case 1:
+    case 2: raw = table_write(c.type == 1, c.table, c.count, y); break;
+    case 6: {
+        const double d = y * p[2] + p[3];
+        if (d != 0.0) raw = (y * p[0] + p[1]) / d + p[4];
+        break;
+    }
+    case 7: {
+        const double a = scaled(p[3], std::exp(p[4] * y)) + p[5];
+        if (a != 0.0) raw = (scaled(p[0], std::exp(p[1] * y)) + p[2]) / a + p[6];
+        break;
+    }
+    case 8: {
+        const double a = scaled(p[3], std::log(p[4] * y)) + p[5];
+        if (a != 0.0) raw = (scaled(p[0], std::log(p[1] * y)) + p[2]) / a + p[6];
+        break;
+    }
+    case 65535: raw = y; break;
+    default: return false; // types 9 and 10 have no inverse; others no rule at all
+    }
+    *x = raw;
+    return true;
+}
+
+void mdfenc_bits(mdf_group_rec *group, const std::uint8_t *cn, std::uint32_t value) {
+    std::uint8_t *data = mdf_field_record(group, cn);
+    mdf_put_bits(data, mdf_u16(cn, CN_FIRST_BIT), mdf_u16(cn, CN_BITS), value);
+}
+
+void mdfenc_raw(mdf_group_rec *group, const std::uint8_t *cn, double value) {
+    mdf_field_record(group, cn); // checks the layout before anything is computed
+    if (!mdf_codable_type(mdf_u16(cn, CN_DATA_TYPE))) MDF_INTERNAL_ERROR();
+    mdfenc_bits(group, cn, mdf_raw_to_bits(value, mdf_u16(cn, CN_BITS), mdf_u16(cn, CN_DATA_TYPE)));
+}
+
+std::int16_t mdfenc_value(mdf_group_rec *group, const std::uint8_t *cn, const std::uint8_t *cc,
+                          double value) {
+    mdf_field_record(group, cn);
+    double raw = value;
+    if (cc != nullptr && !mdf_convert_inverse(mdf_conversion_of(cc), value, &raw))
+        MDF_INTERNAL_ERROR();
+    mdfenc_raw(group, cn, raw);
+    return 0;
+}

@@ -1,0 +1,442 @@
+// MDF blocks: reading the ID block, single blocks and the whole block tree (with the VAX float
+// conversions), creating blocks, block and link nodes, link resolution.
+#include "mdfint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+namespace {
+
+// Owns a fresh image until it is registered.
+struct image_holder {
+    uint8_t *image;
+    ~image_holder() { mdflib_free(image); }
+    uint8_t *release() { return std::exchange(image, nullptr); }
+};
+
+// The link fields registered for a block type and the size a read block of it must have.
+struct link_layout {
+    uint16_t type;
+    uint16_t fixed_size; // 0: any size
+    uint8_t count;
+    uint16_t offsets[5];
+};
+constexpr link_layout link_layouts[] = {
+    {MDFBLK_HD, HD_SIZE, 3, {HD_FIRST_DG, HD_COMMENT, HD_PROGRAM}},
+    {MDFBLK_DG, DG_SIZE, 4, {DG_NEXT_DG, DG_FIRST_CG, DG_TRIGGER, DG_DATA}},
+    {MDFBLK_CG, CG_SIZE, 3, {CG_NEXT_CG, CG_FIRST_CN, CG_COMMENT}},
+    {MDFBLK_CN, CN_SIZE, 5, {CN_NEXT_CN, CN_CONVERSION, CN_EXTENSION, CN_DEPENDENCY, CN_COMMENT}},
+    {MDFBLK_TR, 0, 1, {TR_COMMENT}},
+};
+
+// Size of a new block of a type; a type without layout is an internal error.
+uint16_t new_block_size(uint16_t type) {
+    switch (type) {
+    case MDFBLK_ID: return ID_SIZE;
+    case MDFBLK_HD: return HD_SIZE;
+    case MDFBLK_DG: return DG_SIZE;
+    case MDFBLK_CG: return CG_SIZE;
+    case MDFBLK_CN: return CN_SIZE;
+    case MDFBLK_TR: return TR_SIZE;
+    case MDFBLK_CC: return CC_SIZE;
+    case MDFBLK_CE: return CE_SIZE;
+    case MDFBLK_CD: return CD_SIZE;
+    case MDFBLK_TX: return BLK_HEADER;
+    case MDFBLK_PR: return BLK_HEADER;
+    default: MDF_INTERNAL_ERROR();
+    }
+}
+
+// Conversion types whose parameters are REAL values, and how many of them a type reads
+// whatever its parameter count says.
+bool cc_has_reals(uint16_t type) {
+    switch (type) {
+    case CC_LINEAR:
+    case CC_TABLE_INTERP:
+    case CC_TABLE:
+    case CC_POLYNOMIAL:
+    case CC_EXPONENTIAL:
+    case CC_LOGARITHMIC:
+    case CC_RATIONAL: return true;
+    default: return false;
+    }
+}
+uint32_t cc_fixed_params(uint16_t type) {
+    switch (type) {
+    case CC_LINEAR: return 2;
+    case CC_POLYNOMIAL: return 5;
+    case CC_EXPONENTIAL:
+    case CC_LOGARITHMIC: return 7;
+    case CC_RATIONAL: return 6;
+    default: return 0;
+    }
+}
+// The number of REAL values in the parameter area of a CC with REAL parameters.
+uint32_t cc_real_count(const uint8_t *cc) {
+    uint16_t type = mdf_u16(cc, CC_TYPE);
+    uint32_t count = mdf_u16(cc, CC_COUNT);
+    if (type == CC_TABLE_INTERP || type == CC_TABLE) return 2 * count;
+    return std::max(count, cc_fixed_params(type));
+}
+
+// A read block must hold every field that the library reads from it: -2004 otherwise.
+void check_fits(const uint8_t *image) {
+    uint32_t size = mdf_block_size(image);
+    switch (mdf_block_type(image)) {
+    case MDFBLK_TR:
+        if (size < TR_EVENTS ||
+            TR_EVENTS + uint32_t{TR_EVENT_SIZE} * mdf_u16(image, TR_COUNT) > size)
+            mdflib_fail(MDF_ERR_FORMAT);
+        break;
+    case MDFBLK_CC:
+        if (size < CC_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+        if (cc_has_reals(mdf_u16(image, CC_TYPE)) && CC_PARAMS + 8 * cc_real_count(image) > size)
+            mdflib_fail(MDF_ERR_FORMAT);
+        break;
+    case MDFBLK_CE:
+        if (size < CE_MIN_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+        break;
+    default: break;
+    }
+}
+
+// The float conversion applied while a tree is read.
+using real_conversion = void (*)(uint8_t *);
+
+void convert(real_conversion conv, uint8_t *image, std::size_t offset) {
+    if (conv != nullptr) conv(image + offset);
+}
+
+void convert_cc(real_conversion conv, uint8_t *cc) {
+    if (conv == nullptr) return;
+    conv(cc + CC_MIN);
+    conv(cc + CC_MAX);
+    // A formula text (type 10) and the types without parameters hold no REAL values.
+    if (!cc_has_reals(mdf_u16(cc, CC_TYPE))) return;
+    uint32_t n = cc_real_count(cc);
+    for (uint32_t i = 0; i < n; ++i) conv(cc + CC_PARAMS + 8 * i);
+}
+
+// Reads the block that a link field of parent names and binds the link to it, so that the
+// link never has to be resolved by position (which could find another file's block). type 0
+// accepts any valid block. A block of another type: -2004.
+uint8_t *follow(int16_t io, uint8_t *parent, uint16_t offset, uint16_t type) {
+    uint8_t *image = mdfblk_read(io, mdf_u32(parent, offset));
+    if (image == nullptr) return nullptr;
+    if (type != 0 ? !mdf_block_is(image, type) : !mdf_block_valid(image))
+        mdflib_fail(MDF_ERR_FORMAT);
+    mdf_link_node *link = mdflst_link_find_field(parent + offset);
+    if (link == nullptr) MDF_INTERNAL_ERROR();
+    link->target = image;
+    return image;
+}
+
+// Remembers the block positions of one chain; a position met twice is a loop: -2004.
+struct chain_guard {
+    std::unordered_set<uint32_t> seen;
+    void visit(const uint8_t *parent, uint16_t offset) {
+        uint32_t position = mdf_u32(parent, offset);
+        if (position != 0 && !seen.insert(position).second) mdflib_fail(MDF_ERR_FORMAT);
+    }
+};
+
+void read_channel(int16_t io, real_conversion conv, uint8_t *cn) {
+    convert(conv, cn, CN_MIN);
+    convert(conv, cn, CN_MAX);
+    convert(conv, cn, CN_RATE);
+    if (uint8_t *cc = follow(io, cn, CN_CONVERSION, MDFBLK_CC)) convert_cc(conv, cc);
+    if (uint8_t *ce = follow(io, cn, CN_EXTENSION, MDFBLK_CE)) {
+        if (conv != nullptr && mdf_u16(ce, CE_TYPE) == 1) {
+            if (mdf_block_size(ce) < CE_TYPE1_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+            conv(ce + CE_REAL1);
+            conv(ce + CE_REAL2);
+        }
+    }
+    follow(io, cn, CN_COMMENT, 0);
+}
+
+void read_data_group(int16_t io, real_conversion conv, uint8_t *dg) {
+    if (uint8_t *tr = follow(io, dg, DG_TRIGGER, MDFBLK_TR)) {
+        follow(io, tr, TR_COMMENT, 0);
+        uint16_t events = mdf_u16(tr, TR_COUNT);
+        for (uint32_t i = 0; i < events; ++i) {
+            std::size_t event = TR_EVENTS + std::size_t{TR_EVENT_SIZE} * i;
+            convert(conv, tr, event + TR_EVENT_TIME);
+            convert(conv, tr, event + TR_EVENT_PRE);
+            convert(conv, tr, event + TR_EVENT_POST);
+        }
+    }
+    chain_guard cgs;
+    uint8_t *parent = dg;
+    uint16_t link = DG_FIRST_CG;
+    for (;;) {
+        cgs.visit(parent, link);
+        uint8_t *cg = follow(io, parent, link, MDFBLK_CG);
+        if (cg == nullptr) break;
+        follow(io, cg, CG_COMMENT, 0);
+        chain_guard cns;
+        uint8_t *cn_parent = cg;
+        uint16_t cn_link = CG_FIRST_CN;
+        for (;;) {
+            cns.visit(cn_parent, cn_link);
+            uint8_t *cn = follow(io, cn_parent, cn_link, MDFBLK_CN);
+            if (cn == nullptr) break;
+            read_channel(io, conv, cn);
+            cn_parent = cn;
+            cn_link = CN_NEXT_CN;
+        }
+        parent = cg;
+        link = CG_NEXT_CG;
+    }
+}
+
+uint64_t get_bits(const double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    return bits;
+}
+
+} // namespace
+
+void mdf_vaxg_to_ieee(uint8_t *value) {
+    uint16_t w0 = mdf_u16(value, 0);
+    uint64_t sign = w0 >> 15;
+    uint32_t exponent = (w0 >> 4) & 0x7FF;
+    uint64_t fraction = (uint64_t{w0 & 0xFu} << 48) | (uint64_t{mdf_u16(value, 2)} << 32) |
+                        (uint64_t{mdf_u16(value, 4)} << 16) | mdf_u16(value, 6);
+    uint64_t bits = 0;
+    if (exponent > 2) {
+        // 0.1f * 2^(e-1024) is 1.f * 2^((e-2)-1023): only the exponent moves.
+        bits = (sign << 63) | (uint64_t{exponent - 2} << 52) | fraction;
+    } else if (exponent != 0) {
+        // Below the smallest IEEE normal: the value as a subnormal. The exponent field decides,
+        // never the word with its sign bit.
+        double m = std::ldexp(static_cast<double>((uint64_t{1} << 52) | fraction),
+                              static_cast<int>(exponent) - 1025 - 52);
+        bits = get_bits(sign != 0 ? -m : m);
+    }
+    mdf_set_u64(value, 0, bits);
+}
+
+void mdf_vaxd_to_ieee(uint8_t *value) {
+    uint16_t w0 = mdf_u16(value, 0);
+    uint64_t sign = w0 >> 15;
+    uint32_t exponent = (w0 >> 7) & 0xFF;
+    uint64_t fraction = (uint64_t{w0 & 0x7Fu} << 48) | (uint64_t{mdf_u16(value, 2)} << 32) |
+                        (uint64_t{mdf_u16(value, 4)} << 16) | mdf_u16(value, 6);
+    uint64_t bits = 0;
+    if (exponent != 0) bits = (sign << 63) | (uint64_t{exponent + 894} << 52) | (fraction >> 3);
+    mdf_set_u64(value, 0, bits);
+}
+
+mdf_block_node *mdfblk_register(uint8_t *image, uint16_t length) {
+    auto *node = mdflib_new_or_fail<mdf_block_node>();
+    node->magic = MDF_BLOCK_MAGIC;
+    node->level = mdflib_state.level;
+    node->image = image;
+    node->length = length;
+    mdflst_block_insert(node);
+    return node;
+}
+
+void mdfblk_register_links(uint8_t *image) {
+    uint16_t type = mdf_block_type(image);
+    for (const link_layout &layout : link_layouts) {
+        if (layout.type != type) continue;
+        uint16_t size = mdf_block_size(image);
+        if (layout.fixed_size != 0 && size != layout.fixed_size) MDF_INTERNAL_ERROR();
+        for (uint8_t i = 0; i < layout.count; ++i) {
+            if (layout.offsets[i] + 4u > size) MDF_INTERNAL_ERROR();
+            auto *link = mdflib_new_or_fail<mdf_link_node>();
+            link->magic = MDF_LINK_MAGIC;
+            link->level = mdflib_state.level;
+            link->field = image + layout.offsets[i];
+            link->image = image;
+            link->value = mdf_u32(image, layout.offsets[i]);
+            mdflst_link_insert(link);
+        }
+        return;
+    }
+}
+
+mdf_block_node *mdfblk_find_node(const uint8_t *image) {
+    mdf_block_node *node = mdflst_block_find_image(image);
+    if (node == nullptr) MDF_INTERNAL_ERROR();
+    return node;
+}
+
+uint16_t mdfblk_length(const uint8_t *image) {
+    return mdfblk_find_node(image)->length;
+}
+
+uint8_t *mdfblk_read_id(int16_t io) {
+    image_holder id{static_cast<uint8_t *>(mdflib_alloc_or_fail(ID_SIZE + 1))};
+    mdfio_seek(io, 0, MDFIO_SEEK_SET);
+    mdfio_read(id.image, ID_SIZE, io);
+    if (std::memcmp(id.image + ID_FILE_ID, "MDF", 3) != 0) mdflib_fail(MDF_ERR_FORMAT);
+    if (id.image[ID_RESERVED2] != 0 || id.image[ID_RESERVED2 + 1] != 0) mdflib_fail(MDF_ERR_FORMAT);
+    mdfblk_register(id.image, ID_SIZE);
+    return id.release();
+}
+
+uint8_t *mdfblk_read(int16_t io, uint32_t position) {
+    if (position == 0) return nullptr;
+    if (uint64_t{position} + BLK_HEADER > mdfio_size(io)) mdflib_fail(MDF_ERR_FORMAT);
+    uint8_t header[BLK_HEADER];
+    mdfio_seek(io, position, MDFIO_SEEK_SET);
+    mdfio_read(header, BLK_HEADER, io);
+    uint16_t size = mdf_u16(header, BLK_SIZE);
+    if (size < BLK_HEADER) mdflib_fail(MDF_ERR_FORMAT);
+    // One byte more than the block, left zero: a text running to the block's end ends there.
+    image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
+    std::memcpy(block.image, header, BLK_HEADER);
+    if (size > BLK_HEADER)
+        mdfio_read(block.image + BLK_HEADER, static_cast<uint16_t>(size - BLK_HEADER), io);
+    mdf_block_node *node = mdfblk_register(block.image, size);
+    uint8_t *image = block.release();
+    node->read_pos = position;
+    check_fits(image);
+    mdfblk_register_links(image);
+    return image;
+}
+
+void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uint8_t **hd_out) {
+    *id_out = nullptr;
+    *hd_out = nullptr;
+    uint8_t *id = mdfblk_read_id(io);
+    real_conversion conv = nullptr;
+    if (convert_reals) {
+        switch (mdf_u16(id, ID_FLOAT_FORMAT)) {
+        case MDF_FLOAT_IEEE: break;
+        case MDF_FLOAT_VAX_G: conv = mdf_vaxg_to_ieee; break;
+        case MDF_FLOAT_VAX_D: conv = mdf_vaxd_to_ieee; break;
+        default: mdflib_fail(MDF_ERR_FLOAT_FORMAT);
+        }
+    }
+    uint8_t *hd = mdfblk_read(io, HD_POSITION);
+    if (!mdf_block_is(hd, MDFBLK_HD)) mdflib_fail(MDF_ERR_FORMAT);
+    follow(io, hd, HD_PROGRAM, MDFBLK_PR);
+    follow(io, hd, HD_COMMENT, MDFBLK_TX);
+    chain_guard dgs;
+    uint8_t *parent = hd;
+    uint16_t link = HD_FIRST_DG;
+    for (;;) {
+        dgs.visit(parent, link);
+        uint8_t *dg = follow(io, parent, link, MDFBLK_DG);
+        if (dg == nullptr) break;
+        read_data_group(io, conv, dg);
+        parent = dg;
+        link = DG_NEXT_DG;
+    }
+    *id_out = id;
+    *hd_out = hd;
+}
+
+void mdfblk_format_date_time(const std::tm &when, char *date, char *time) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%02d:%02d:%04d", when.tm_mday, when.tm_mon + 1,
+                  when.tm_year + 1900);
+    mdflib_strlcpy(date, text, HD_DATE_LEN);
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", when.tm_hour, when.tm_min, when.tm_sec);
+    mdflib_strlcpy(time, text, HD_TIME_LEN);
+}
+
+void mdfblk_local_date_time(char *date, char *time) {
+    std::time_t now = std::time(nullptr);
+    std::tm when{};
+    if (const std::tm *local = std::localtime(&now)) when = *local;
+    mdfblk_format_date_time(when, date, time);
+}
+
+uint8_t *mdfblk_new(uint16_t type) {
+    uint16_t size = new_block_size(type);
+    image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
+    uint8_t *image = block.image;
+    if (type == MDFBLK_ID) {
+        std::memcpy(image + ID_FILE_ID, "MDF     ", 8);
+        std::memcpy(image + ID_FORMAT_ID, "2.00    ", 8);
+        mdflib_strncpy(reinterpret_cast<char *>(image + ID_PROGRAM_ID), mdflib_state.program_id,
+                       sizeof mdflib_state.program_id);
+        mdf_set_u16(image, ID_BYTE_ORDER, 0);
+        mdf_set_u16(image, ID_FLOAT_FORMAT, MDF_FLOAT_IEEE);
+        mdf_set_u16(image, ID_VERSION, ID_VERSION_200);
+    } else {
+        mdf_set_u16(image, BLK_TYPE, type);
+        mdf_set_u16(image, BLK_SIZE, size);
+    }
+    if (type == MDFBLK_HD) {
+        char date[HD_DATE_LEN + 1];
+        char time[HD_TIME_LEN + 1];
+        mdfblk_local_date_time(date, time);
+        std::memcpy(image + HD_DATE, date, HD_DATE_LEN);
+        std::memcpy(image + HD_TIME, time, HD_TIME_LEN);
+        mdflib_strlcpy(reinterpret_cast<char *>(image + HD_AUTHOR), "ZUV-Udaravo", HD_TEXT_LEN - 1);
+    }
+    mdfblk_register(image, size);
+    block.release();
+    mdfblk_register_links(image);
+    return image;
+}
+
+uint8_t *mdfblk_copy(const uint8_t *image) {
+    uint16_t length = mdfblk_length(image);
+    image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(length + 1u))};
+    std::memcpy(block.image, image, length);
+    mdfblk_register(block.image, length);
+    uint8_t *copy = block.release();
+    mdfblk_register_links(copy);
+    return copy;
+}
+
+uint8_t *mdfblk_new_text(std::size_t length, const char *text) {
+    if (length + BLK_HEADER + 1 > UINT16_MAX) mdflib_fail(MDF_ERR_MEMORY);
+    auto size = static_cast<uint16_t>(length + BLK_HEADER + 1);
+    image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
+    mdf_set_u16(block.image, BLK_TYPE, MDFBLK_TX);
+    mdf_set_u16(block.image, BLK_SIZE, size);
+    if (length > 0) std::memcpy(block.image + TX_TEXT, text, length);
+    mdfblk_register(block.image, size);
+    return block.release();
+}
+
+uint8_t *mdfblk_new_conversion(uint16_t type, uint16_t count) {
+    uint32_t entry = (type == CC_TABLE_INTERP || type == CC_TABLE) ? 16 : 8;
+    uint32_t size32 = CC_SIZE + entry * count;
+    if (size32 > UINT16_MAX) mdflib_fail(MDF_ERR_MEMORY);
+    auto size = static_cast<uint16_t>(size32);
+    image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
+    mdf_set_u16(block.image, BLK_TYPE, MDFBLK_CC);
+    mdf_set_u16(block.image, BLK_SIZE, size);
+    mdf_set_u16(block.image, CC_TYPE, type);
+    mdf_set_u16(block.image, CC_COUNT, count);
+    mdfblk_register(block.image, size);
+    return block.release();
+}
+
+uint8_t *mdfblk_link_target(uint8_t *field) {
+    mdf_link_node *link = mdflst_link_find_field(field);
+    if (link == nullptr) mdflib_fail(MDF_ERR_UNKNOWN_LINK);
+    if (link->target != nullptr) return link->target;
+    if (link->value == 0) return nullptr;
+    mdf_block_node *node = mdflst_block_find_position(link->value);
+    if (node == nullptr || node->image == nullptr) mdflib_fail(MDF_ERR_UNKNOWN_BLOCK);
+    link->target = node->image;
+    if (!mdf_block_valid(link->target)) MDF_INTERNAL_ERROR();
+    return link->target;
+}
+
+void mdfblk_set_link(uint8_t *field, uint32_t value, uint8_t *target) {
+    mdf_link_node *link = mdflst_link_find_field(field);
+    if (link == nullptr) mdflib_fail(MDF_ERR_UNKNOWN_LINK);
+    link->target = target;
+    link->value = value;
+}
+
+uint16_t mdfblk_cg_count(uint8_t *dg) {
+    uint16_t n = 0;
+    for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr && n < UINT16_MAX;
+         cg = mdfblk_link(cg, CG_NEXT_CG))
+        ++n;
+    return n;
+}

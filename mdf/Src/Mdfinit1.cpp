@@ -1,0 +1,149 @@
+// MDFLIB state, initialisation, exit, usage levels and the call guard.
+#include "mdfint.h"
+
+mdflib_state_t mdflib_state{};
+
+namespace {
+
+// Releases everything the library holds without writing anything back (a restart).
+void discard_all() {
+    mdflib_state_t &s = mdflib_state;
+    for (mdf_file_rec *f = s.files, *next; f != nullptr; f = next) {
+        next = f->next;
+        f->magic = 0;
+        mdflib_free(f);
+    }
+    for (mdf_group_rec *g = s.groups, *next; g != nullptr; g = next) {
+        next = g->next;
+        mdflib_free(g->buffer);
+        g->magic = 0;
+        mdflib_free(g);
+    }
+    for (mdf_channel_rec *c = s.channels, *next; c != nullptr; c = next) {
+        next = c->next;
+        c->magic = 0;
+        mdflib_free(c);
+    }
+    for (mdf_block_node *b = s.blocks, *next; b != nullptr; b = next) {
+        next = b->next;
+        mdflib_free(b->image);
+        mdflib_free(b->snapshot);
+        b->magic = 0;
+        mdflib_free(b);
+    }
+    for (mdf_link_node *l = s.links, *next; l != nullptr; l = next) {
+        next = l->next;
+        l->magic = 0;
+        mdflib_free(l);
+    }
+    s.files = nullptr;
+    s.groups = nullptr;
+    s.channels = nullptr;
+    s.blocks = nullptr;
+    s.links = nullptr;
+    mdfio_close_all();
+}
+
+// Releases the nodes of a list whose level is at least level (images with their block nodes).
+template <class T, uint32_t Magic, class Release>
+void release_from_level(T *&head, int32_t level, Release &&release) {
+    for (T **p = &head; *p != nullptr;) {
+        T *node = *p;
+        mdf_list<T, Magic>::check(node, __FILE__, __LINE__);
+        if (node->level >= level) {
+            *p = node->next;
+            release(node);
+            node->magic = 0;
+            mdflib_free(node);
+        } else {
+            p = &node->next;
+        }
+    }
+}
+
+} // namespace
+
+int16_t mdflib_guard_locked() {
+    mdflib_state.status = MDF_ERR_FATAL;
+    if (mdflib_state.guard_depth > 0) throw mdf_fail{MDF_ERR_FATAL};
+    mdflib_print_error("Further use of Library prohibited!\n");
+    return MDF_ERR_FATAL;
+}
+
+int16_t mdflib_guard_open(mdf_guard_kind kind) {
+    ++mdflib_state.guard_depth;
+    mdflib_state.status = 0;
+    if (kind == MDF_GUARD_STICKY) mdflib_state.status = mdflib_state.sticky_error;
+    return mdflib_state.status;
+}
+
+int16_t mdflib_guard_close(int16_t status) {
+    --mdflib_state.guard_depth;
+    mdflib_state.status = status;
+    if (status != 0) {
+        if (mdflib_state.guard_depth > 0) throw mdf_fail{status};
+        if (status == MDF_ERR_FATAL) mdflib_print_error("Further use of Library prohibited!\n");
+    }
+    return status;
+}
+
+int16_t mdflib_init(const char *program_id) {
+    return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
+        discard_all();
+        mdflib_state_t &s = mdflib_state;
+        s.sticky_error = 0;
+        s.sticky_text[0] = '\0';
+        std::memset(s.program_id, 0, sizeof s.program_id);
+        mdflib_strncpy(s.program_id, program_id != nullptr ? program_id : "MDFLIB",
+                       sizeof s.program_id);
+        s.io_mode_bits = MDFIO_STREAM;
+        s.io_buffer_size = MDFIO_DEFAULT_BUFFER;
+        s.level = 1;
+    });
+}
+
+int16_t mdflib_exit() {
+    return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
+        if (mdflib_state.level == 0) return;
+        int16_t status = mdflib_catch([] { mdflib_close_level(1); });
+        mdflib_state.level = 0;
+        if (status != 0) mdflib_raise(status);
+    });
+}
+
+int16_t mdflib_enter_level() {
+    if (mdflib_state.level == 0) MDF_INTERNAL_ERROR();
+    ++mdflib_state.level;
+    return 0;
+}
+
+int16_t mdflib_leave_level() {
+    if (mdflib_state.level == 0) return 0;
+    if (mdflib_state.level == 1) return mdflib_exit();
+    int16_t status = mdflib_catch([] { mdflib_close_level(mdflib_state.level); });
+    --mdflib_state.level;
+    // Like a public operation: a failure travels on when called from inside one.
+    if (status != 0 && mdflib_state.guard_depth > 0) mdflib_raise(status);
+    return status;
+}
+
+void mdflib_close_level(int32_t level) {
+    int16_t first = 0;
+    for (mdf_file_rec *f = mdflib_state.files, *next; f != nullptr; f = next) {
+        mdf_list<mdf_file_rec, MDF_FILE_MAGIC>::check(f, __FILE__, __LINE__);
+        next = f->next;
+        if (f->level < level) continue;
+        int16_t returned = 0;
+        int16_t status = mdflib_catch([&] { returned = mdffil_close(f); });
+        if (status == 0) status = returned;
+        if (first == 0) first = status;
+    }
+    release_from_level<mdf_block_node, MDF_BLOCK_MAGIC>(mdflib_state.blocks, level,
+                                                        [](mdf_block_node *b) {
+                                                            mdflib_free(b->image);
+                                                            mdflib_free(b->snapshot);
+                                                        });
+    release_from_level<mdf_link_node, MDF_LINK_MAGIC>(mdflib_state.links, level,
+                                                      [](mdf_link_node *) {});
+    if (first != 0) mdflib_raise(first);
+}
