@@ -683,6 +683,9 @@ void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes)
 // The record access rules run before every value read / write of a channel.
 void mdfgrp_prepare_read(mdf_channel_rec *channel);
 void mdfgrp_prepare_write(mdf_channel_rec *channel);
+// Allocates the group's record buffer anew for the CG's current record size (zero-filled; the
+// record index and position are kept). Used when a channel makes the record longer; -2007.
+void mdfgrp_new_buffer(mdf_group_rec *group);
 
 // ---------------------------------------------------------------------------------------------
 // Value coding (Decode, Encode) and formulas (Mdffrm)

@@ -1,0 +1,405 @@
+// Channels: one signal of an open group, opened by number, as the time channel, by channel type
+// or by name; created in a group and copied from another channel; its description read and
+// changed; its raw and physical values read from and written into the group's current record.
+// Every value operation first runs the record access rules of the group module, which move the
+// group to its next record when the channel was already read (or written) in the current one.
+#include "mdfint.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Terminated copies of name and description fields that fill their whole width; shared by all
+// channels, so the next description call overwrites them.
+char name_spare[CN_NAME_LEN + 1];
+char description_spare[CN_DESCRIPTION_LEN + 1];
+const char empty_text[] = "";
+
+// The longest text a TX block holds (its size, length + 5, is a 16-bit quantity).
+constexpr std::size_t MAX_TEXT = 0xFFFFu - 5;
+
+void check_out(const void *out) {
+    if (out == nullptr) MDF_INTERNAL_ERROR();
+}
+
+// Refuses a channel whose value the group's record cannot hold, or whose float layout is not
+// 32 bits wide.
+void check_layout(const mdf_group_rec *g, const uint8_t *cn) {
+    uint32_t first = mdf_u16(cn, CN_FIRST_BIT);
+    uint32_t bits = mdf_u16(cn, CN_BITS);
+    uint32_t record_bits = static_cast<uint32_t>(mdf_u16(g->cg, CG_RECORD_SIZE)) * 8;
+    if (first + bits > record_bits) mdflib_fail(MDF_ERR_FORMAT);
+    uint16_t type = mdf_u16(cn, CN_DATA_TYPE);
+    if ((type == MDFCHN_FLOAT || type == MDFCHN_VAX_F) && bits != 32) mdflib_fail(MDF_ERR_FORMAT);
+}
+
+// Makes the channel record of cn in group g and puts it at the end of the channel list.
+mdf_channel_rec *new_channel(mdf_group_rec *g, uint8_t *cn, uint8_t *cc, uint16_t access) {
+    auto *c = mdflib_new_or_fail<mdf_channel_rec>();
+    c->magic = MDF_CHANNEL_MAGIC;
+    c->group = g;
+    c->cn = cn;
+    c->cc = cc;
+    c->access = access;
+    c->writes = 0;
+    mdflst_channel_insert(c);
+    return c;
+}
+
+// Opens the channel of cn after checking its layout.
+mdf_channel_rec *open_channel(mdf_group_rec *g, uint8_t *cn) {
+    check_layout(g, cn);
+    return new_channel(g, cn, mdfblk_link(cn, CN_CONVERSION), 0);
+}
+
+// The first CN of the group for which pred holds, or null.
+template <class P>
+uint8_t *find_cn(mdf_group_rec *g, P &&pred) {
+    for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
+         cn = mdfblk_link(cn, CN_NEXT_CN))
+        if (pred(cn)) return cn;
+    return nullptr;
+}
+
+void store_name(uint8_t *cn, const char *name) {
+    mdflib_strncpy(reinterpret_cast<char *>(cn + CN_NAME), name, CN_NAME_LEN);
+}
+
+void set_info(mdf_channel_rec *c, const char *name, const char *description, const char *comment) {
+    if (name != nullptr) {
+        if (name[0] == '\0') MDF_INTERNAL_ERROR();
+        store_name(c->cn, name);
+    }
+    if (description != nullptr)
+        mdflib_strncpy(reinterpret_cast<char *>(c->cn + CN_DESCRIPTION), description,
+                       CN_DESCRIPTION_LEN);
+    if (comment != nullptr) {
+        std::size_t length = std::strlen(comment);
+        if (length == 0) {
+            mdfblk_set_link(c->cn + CN_COMMENT, 0, nullptr);
+        } else {
+            if (length > MAX_TEXT) length = MAX_TEXT;
+            uint8_t *tx = mdfblk_new_text(static_cast<uint16_t>(length), comment);
+            mdfblk_set_link(c->cn + CN_COMMENT, 0, tx);
+        }
+    }
+}
+
+// Creates a channel in g (see mdfchn_create). An empty name is allowed only for the copy of a
+// channel that has none.
+mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, uint16_t data_type,
+                                const char *name, bool allow_empty_name) {
+    if (bits > 32) mdflib_fail(MDF_ERR_CHANNEL_BITS);
+    if (data_type != MDFCHN_UNSIGNED && data_type != MDFCHN_SIGNED && data_type != MDFCHN_FLOAT &&
+        data_type != MDFCHN_VAX_F)
+        mdflib_fail(MDF_ERR_VALUE_TYPE);
+    if (name == nullptr || (name[0] == '\0' && !allow_empty_name)) MDF_INTERNAL_ERROR();
+    if (data_type == MDFCHN_FLOAT || data_type == MDFCHN_VAX_F) bits = 32;
+
+    // The first free bit behind every existing value; a value that would run from a partly used
+    // byte into the next one starts on the next byte instead.
+    uint32_t first = 0;
+    uint8_t *last = nullptr;
+    for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
+         cn = mdfblk_link(cn, CN_NEXT_CN)) {
+        uint32_t end = static_cast<uint32_t>(mdf_u16(cn, CN_FIRST_BIT)) + mdf_u16(cn, CN_BITS);
+        if (end > first) first = end;
+        last = cn;
+    }
+    if (first % 8 != 0 && bits > 0 && first / 8 != (first + bits - 1) / 8)
+        first = (first / 8 + 1) * 8;
+    // The first bit is a 16-bit field.
+    if (first > 0xFFFF) mdflib_fail(MDF_ERR_CHANNEL_BITS);
+
+    uint8_t *cn = mdfblk_new(MDFBLK_CN);
+    mdf_set_u16(cn, CN_TYPE, type);
+    mdf_set_u16(cn, CN_FIRST_BIT, static_cast<uint16_t>(first));
+    mdf_set_u16(cn, CN_BITS, bits);
+    mdf_set_u16(cn, CN_DATA_TYPE, data_type);
+    mdf_set_u16(cn, CN_RANGE_VALID, 0);
+    mdf_set_real(cn, CN_MIN, 0.0);
+    mdf_set_real(cn, CN_MAX, 0.0);
+    mdf_set_real(cn, CN_RATE, 0.0);
+    store_name(cn, name);
+    if (last != nullptr)
+        mdfblk_set_link(last + CN_NEXT_CN, 0, cn);
+    else
+        mdfblk_set_link(g->cg + CG_FIRST_CN, 0, cn);
+
+    // A created channel counts as read in the current record.
+    mdf_channel_rec *c = new_channel(g, cn, nullptr, 1);
+    int16_t status = mdflib_catch([&] {
+        uint32_t bytes = (first + bits + 7) / 8;
+        if (bytes > mdf_u16(g->cg, CG_RECORD_SIZE))
+            mdf_set_u16(g->cg, CG_RECORD_SIZE, static_cast<uint16_t>(bytes));
+        uint16_t count = mdf_u16(g->cg, CG_CN_COUNT);
+        if (count < 0xFFFF) mdf_set_u16(g->cg, CG_CN_COUNT, static_cast<uint16_t>(count + 1));
+        mdfgrp_new_buffer(g);
+    });
+    if (status != 0) {
+        mdflst_channel_remove(c);
+        mdflst_channel_release(c);
+        mdflib_raise(status);
+    }
+    return c;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+// ---------------------------------------------------------------------------------------------
+
+int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t number) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        uint32_t i = 0;
+        uint8_t *cn = find_cn(group, [&](uint8_t *) { return ++i == number; });
+        if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
+        *channel = open_channel(group, cn);
+    });
+}
+
+int16_t mdfchn_open_time(mdf_channel_rec **channel, mdf_group_rec *group) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        uint8_t *cn = find_cn(group, [](uint8_t *c) { return mdf_u16(c, CN_TYPE) == MDFCHN_TIME; });
+        if (cn == nullptr) mdflib_fail(MDF_NOTE_NO_TIMECHANNEL);
+        *channel = open_channel(group, cn);
+    });
+}
+
+int16_t mdfchn_open_type(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        uint8_t *cn = find_cn(group, [&](uint8_t *c) { return mdf_u16(c, CN_TYPE) == type; });
+        if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
+        *channel = open_channel(group, cn);
+    });
+}
+
+int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const char *name) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        if (name == nullptr || name[0] == '\0') MDF_INTERNAL_ERROR();
+        // Exactly first, then case-insensitively; the time channel is never found by name.
+        auto named = [&](bool exact) {
+            return [&, exact](uint8_t *cn) {
+                if (mdf_u16(cn, CN_TYPE) == MDFCHN_TIME) return false;
+                const char *field = reinterpret_cast<const char *>(cn + CN_NAME);
+                return (exact ? mdflib_strncmp(field, name, CN_NAME_LEN)
+                              : mdflib_strnicmp(field, name, CN_NAME_LEN)) == 0;
+            };
+        };
+        uint8_t *cn = find_cn(group, named(true));
+        if (cn == nullptr) cn = find_cn(group, named(false));
+        if (cn == nullptr) mdflib_raise(MDF_NAME_NOT_FOUND);
+        *channel = open_channel(group, cn);
+    });
+}
+
+int16_t mdfchn_close(mdf_channel_rec *channel) {
+    return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
+        if (channel == nullptr) return;
+        mdflib_check_channel(channel);
+        // A pending write finishes its record first. Status 1 here means the record was written
+        // back and the group has no further record: the channel closes all the same.
+        if (mdflib_state.sticky_error == 0) {
+            int16_t status = mdflib_catch([&] { mdfgrp_prepare_write(channel); });
+            if (status != 0 && status != MDF_END_OF_RECORDS) mdflib_raise(status);
+        }
+        mdflst_channel_remove(channel);
+        mdflst_channel_release(channel);
+    });
+}
+
+int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
+    if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
+    if (group == nullptr || group->magic != MDF_GROUP_MAGIC)
+        return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
+    check_out(channel);
+    for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next) {
+        if (c->group == group) {
+            *channel = c;
+            return 0;
+        }
+    }
+    *channel = nullptr;
+    return MDF_NO_MORE_CHANNELS;
+}
+
+int16_t mdfchn_next(mdf_channel_rec **channel) {
+    if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
+    if (channel == nullptr || *channel == nullptr) return MDF_NO_MORE_CHANNELS;
+    if ((*channel)->magic != MDF_CHANNEL_MAGIC) return mdflib_report_error(MDF_ERR_BAD_CHANNEL, "");
+    for (mdf_channel_rec *c = (*channel)->next; c != nullptr; c = c->next) {
+        if (c->group == (*channel)->group) {
+            *channel = c;
+            return 0;
+        }
+    }
+    *channel = nullptr;
+    return MDF_NO_MORE_CHANNELS;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creating channels
+// ---------------------------------------------------------------------------------------------
+
+int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type, uint16_t bits,
+                      uint16_t data_type, const char *name) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        *channel = create_channel(group, type, bits, data_type, name, false);
+    });
+}
+
+int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel_rec *source) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        check_out(channel);
+        *channel = nullptr;
+        mdflib_check_group(group);
+        uint16_t type = 0, bits = 0, data_type = 0;
+        const char *name = nullptr, *description = nullptr, *comment = nullptr;
+        mdfchn_info(source, &type, &bits, &data_type, &name, &description, &comment);
+        // Own copies: the texts may live in the shared spare buffers.
+        std::string name_copy(name), description_copy(description), comment_copy(comment);
+
+        mdf_channel_rec *c = create_channel(group, type, bits, data_type, name_copy.c_str(), true);
+        set_info(c, nullptr, description_copy.c_str(), comment_copy.c_str());
+        if (source->cc != nullptr) {
+            uint8_t *cc = mdfblk_copy(source->cc);
+            mdfblk_set_link(c->cn + CN_CONVERSION, 0, cc);
+            c->cc = cc;
+        }
+        if (uint8_t *ce = mdfblk_link(source->cn, CN_EXTENSION); ce != nullptr)
+            mdfblk_set_link(c->cn + CN_EXTENSION, 0, mdfblk_copy(ce));
+        *channel = c;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Description
+// ---------------------------------------------------------------------------------------------
+
+int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, uint16_t *data_type,
+                    const char **name, const char **description, const char **comment) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        const uint8_t *cn = channel->cn;
+        if (type != nullptr) *type = mdf_u16(cn, CN_TYPE);
+        if (bits != nullptr) *bits = mdf_u16(cn, CN_BITS);
+        if (data_type != nullptr) *data_type = mdf_u16(cn, CN_DATA_TYPE);
+        if (name != nullptr) *name = mdf_field_text(cn + CN_NAME, CN_NAME_LEN, name_spare);
+        if (description != nullptr)
+            *description =
+                mdf_field_text(cn + CN_DESCRIPTION, CN_DESCRIPTION_LEN, description_spare);
+        if (comment != nullptr) {
+            const uint8_t *tx = mdfblk_link(channel->cn, CN_COMMENT);
+            *comment = tx != nullptr ? reinterpret_cast<const char *>(tx + TX_TEXT) : empty_text;
+        }
+    });
+}
+
+int16_t mdfchn_type(mdf_channel_rec *channel, uint16_t *type) {
+    return mdfchn_info(channel, type, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+int16_t mdfchn_bits(mdf_channel_rec *channel, uint16_t *bits) {
+    return mdfchn_info(channel, nullptr, bits, nullptr, nullptr, nullptr, nullptr);
+}
+int16_t mdfchn_data_type(mdf_channel_rec *channel, uint16_t *data_type) {
+    return mdfchn_info(channel, nullptr, nullptr, data_type, nullptr, nullptr, nullptr);
+}
+int16_t mdfchn_name(mdf_channel_rec *channel, const char **name) {
+    return mdfchn_info(channel, nullptr, nullptr, nullptr, name, nullptr, nullptr);
+}
+int16_t mdfchn_description(mdf_channel_rec *channel, const char **description) {
+    return mdfchn_info(channel, nullptr, nullptr, nullptr, nullptr, description, nullptr);
+}
+int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment) {
+    return mdfchn_info(channel, nullptr, nullptr, nullptr, nullptr, nullptr, comment);
+}
+
+int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
+                        const char *comment) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        set_info(channel, name, description, comment);
+    });
+}
+
+int16_t mdfchn_set_name(mdf_channel_rec *channel, const char *name) {
+    return mdfchn_set_info(channel, name, nullptr, nullptr);
+}
+int16_t mdfchn_set_description(mdf_channel_rec *channel, const char *description) {
+    return mdfchn_set_info(channel, nullptr, description, nullptr);
+}
+int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment) {
+    return mdfchn_set_info(channel, nullptr, nullptr, comment);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values
+// ---------------------------------------------------------------------------------------------
+
+int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        check_out(raw);
+        mdfgrp_prepare_read(channel);
+        *raw = mdfdec_bits(channel->group, channel->cn);
+    });
+}
+
+int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        check_out(raw);
+        mdfgrp_prepare_read(channel);
+        *raw = mdfdec_raw(channel->group, channel->cn);
+    });
+}
+
+int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        check_out(value);
+        mdfgrp_prepare_read(channel);
+        *value = mdfdec_value(channel->group, channel->cn, channel->cc);
+    });
+}
+
+int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        mdfgrp_prepare_write(channel);
+        mdfenc_bits(channel->group, channel->cn, raw);
+    });
+}
+
+int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        mdfgrp_prepare_write(channel);
+        mdfenc_raw(channel->group, channel->cn, raw);
+    });
+}
+
+int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        mdfgrp_prepare_write(channel);
+        mdfenc_value(channel->group, channel->cn, channel->cc, value);
+    });
+}
