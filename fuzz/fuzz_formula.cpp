@@ -1,7 +1,9 @@
 // Fuzz harness: the formula language of conversion formulas.
 //
 // Input: the first byte selects the value of X from a small table (0, 1, -1, 3, huge, tiny, not a
-// number, infinite, ...), the rest is the formula text (cut at its first zero byte).
+// number, infinite, ...) and, by its high bit, whether mdffrm_eval gets the text in an area of
+// exactly its length without a terminating zero (as a formula that fills its conversion block);
+// the rest is the formula text (cut at its first zero byte).
 //
 // Every input is evaluated by mdffrm_parse and by mdffrm_eval, and checked against the rules:
 //   - the code is 0, 7 or 8, and the result is 0 whenever the code is not 0;
@@ -12,11 +14,7 @@
 //     before the error was seen;
 //   - mdffrm_eval brings the text to upper case and turns commas after the leading blanks into
 //     points, in place, and gives the value of a plain number or of mdffrm_parse on the rest.
-#if __has_include("mdffrm.h")
 #include "mdffrm.h"
-#else
-#include "mdfint.h"
-#endif
 
 #include <cmath>
 #include <cstddef>
@@ -25,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace {
@@ -370,14 +369,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    // mdffrm_eval: upper case and decimal commas in place, then a constant or the formula.
-    std::string buffer = text;
+    // mdffrm_eval: upper case and decimal commas in place, then a constant or the formula. The
+    // area is either the text with its zero byte or exactly the text's bytes (a bound of its
+    // length), so that a read beyond the bound is seen by the sanitizer.
+    const bool bounded = (data[0] & 0x80) != 0;
+    std::unique_ptr<char[]> area(new char[text.size() + 1]);
+    std::memcpy(area.get(), text.data(), text.size());
+    area[text.size()] = '\0';
+    std::unique_ptr<char[]> tight;
+    char *buffer = area.get();
+    std::size_t bound = text.size() + 1;
+    if (bounded && !text.empty()) {
+        tight.reset(new char[text.size()]);
+        std::memcpy(tight.get(), text.data(), text.size());
+        buffer = tight.get();
+        bound = text.size();
+    }
     double y = -1;
-#if __has_include("mdffrm.h")
-    const int eval_code = mdffrm_eval(x, buffer.data(), &y);
-#else
-    const int eval_code = mdffrm_eval(x, buffer.data(), buffer.size() + 1, &y);
-#endif
+    const int eval_code = mdffrm_eval(x, buffer, bound, &y);
+    if (eval_code != 0 && !same_bits(y, 0.0))
+        fail("mdffrm_eval: result not 0 after an error", text);
     std::string prepared = text;
     for (char &c : prepared)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -385,7 +396,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (start == std::string::npos) start = prepared.size();
     for (std::size_t i = start; i < prepared.size(); ++i)
         if (prepared[i] == ',') prepared[i] = '.';
-    if (std::strcmp(buffer.c_str(), prepared.c_str()) != 0)
+    if (std::string(buffer, text.size()) != prepared)
         fail("mdffrm_eval prepared the text wrongly", text);
     const std::string rest = prepared.substr(start);
     bool constant = true;
