@@ -152,11 +152,13 @@ bool walk_group(mdf_file_rec *file, std::uint16_t number) {
     std::uint32_t records = 0;
     if (stopped(mdfgrp_channels(&count, group)) || stopped(mdfgrp_records(&records, group)))
         return false;
+    // The record data and everything behind it in the record buffer: the length counts the whole
+    // buffer, which begins with the identifier byte in front of the data.
     std::uint8_t *data = nullptr;
     const std::uint16_t length = mdfgrp_record_data(&data, group);
-    if (data != nullptr)
-        for (std::uint16_t i = 0; i < length; ++i)
-            (void)*static_cast<volatile std::uint8_t *>(data + i);
+    if (data == nullptr || length < 1) fail("record buffer without data");
+    for (std::uint16_t i = 0; i + 1 < length; ++i)
+        (void)*static_cast<volatile std::uint8_t *>(data + i);
 
     std::vector<mdf_channel_rec *> channels;
     std::string first_name;

@@ -58,6 +58,6 @@ int main(int argc, char *argv[]) {
             ++replayed;
         }
     }
-    std::printf("replayed %zu inputs\n", replayed);
+    std::fprintf(stderr, "replayed %zu inputs\n", replayed);
     return 0;
 }
