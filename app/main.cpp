@@ -5,6 +5,7 @@
 
 int main(int argc, char *argv[]) {
     conv_start(argc, argv);
+    const int status = conv_run();
     conv_finish();
-    return 0;
+    return status;
 }

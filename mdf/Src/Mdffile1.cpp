@@ -79,12 +79,18 @@ int16_t mdffil_close(mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (file == nullptr) return;
         mdflib_check_file(file);
-        // TODO(groups): close every open group of this file (mdfgrp_close) here, before the
-        // write-back; it comes with the group module, together with mdffil_channels.
+        // Every open group of this file is closed first (a created group writes its blocks);
+        // the first failing close is remembered and the file is closed whatever it gave.
         int16_t status = 0;
+        for (mdf_group_rec *g = mdflib_state.groups, *next; g != nullptr; g = next) {
+            next = g->next;
+            if (g->file != file) continue;
+            int16_t group_status = mdflib_catch([&] { mdfgrp_close(g); });
+            if (status == 0) status = group_status;
+        }
         if (mdflib_state.sticky_error == 0 &&
             (file->mode == MDFFIL_UPDATE || file->mode == MDFFIL_CREATE))
-            status = mdflib_catch([&] { write_back(file); });
+            if (int16_t wb = mdflib_catch([&] { write_back(file); }); status == 0) status = wb;
         // Whatever the write-back gave: close the stream and release the record.
         if (file->io != -1) mdfio_close(file->io);
         file->io = -1;

@@ -10,6 +10,7 @@
 // records interleaved, told apart by the identifier byte only.
 #include "mdfint.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -239,9 +240,10 @@ void check_layout(uint8_t *dg, uint8_t *cg) {
     std::vector<uint8_t *> cgs = cg_chain(dg);
     if (cgs.size() > 1) {
         if (r == 0) fail_format();
-        for (std::size_t i = 0; i < cgs.size(); ++i)
-            for (std::size_t j = i + 1; j < cgs.size(); ++j)
-                if (mdf_u16(cgs[i], CG_RECORD_ID) == mdf_u16(cgs[j], CG_RECORD_ID)) fail_format();
+        std::vector<uint16_t> ids;
+        for (uint8_t *c : cgs) ids.push_back(mdf_u16(c, CG_RECORD_ID));
+        std::sort(ids.begin(), ids.end());
+        if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) fail_format();
     }
     if (mdf_u32(dg, DG_DATA) == 0 && mdf_u32(cg, CG_RECORDS) != 0) fail_format();
     if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE) fail_format();
@@ -505,14 +507,11 @@ int16_t mdfgrp_close(mdf_group_rec *group) {
         if (group == nullptr) return;
         mdflib_check_group(group);
         if (group->file == nullptr || group->file->magic != MDF_FILE_MAGIC) MDF_INTERNAL_ERROR();
-        for (;;) {
-            mdf_channel_rec *c = mdflib_state.channels;
-            for (; c != nullptr; c = c->next) {
-                if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
-                if (c->group == group) break;
-            }
-            if (c == nullptr) break;
-            mdfchn_close(c);
+        // In list order; a channel close takes only that channel off the list.
+        for (mdf_channel_rec *c = mdflib_state.channels, *next; c != nullptr; c = next) {
+            if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
+            next = c->next;
+            if (c->group == group) mdfchn_close(c);
         }
         if (mdflib_state.sticky_error == 0 && group->mode == MDFGRP_CREATE)
             write_created_blocks(group);

@@ -255,6 +255,7 @@ struct sort_run {
             }
         }
         if (groups > 0xFFFF) mdflib_fail(MDF_ERR_FORMAT, ""); // HD's number of data groups
+        slots.reserve(groups); // the slot table; out of memory before the output is made
         if (output_size() > SORT_POSITION_LIMIT) mdflib_fail(MDF_ERR_FORMAT, "");
         for (const sort_dg &d : dgs)
             if (d.records > 0 && d.data_pos + d.area_bytes > input_size)

@@ -76,6 +76,26 @@ void expect_run(const std::vector<std::string> &args, int status, const std::str
     EXPECT_EQ(r.out, "");
 }
 
+// A valid command line whose input file does not exist: the arguments are evaluated (their
+// warnings in err), then the conversion cannot open the MDF file and ends fatally.
+void expect_run_without_input(const std::vector<std::string> &args, const std::string &base,
+                              const std::string &err, bool english = false) {
+    run_result r = run_traxcon(args);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 1);
+    const std::string dat = base + ".dat";
+    const std::string not_opened = "[MDFLIB-ERROR] could not open file " + dat + "\n\n";
+    EXPECT_EQ(r.out, not_opened + not_opened); // the sorted check, then the open
+    EXPECT_EQ(r.err, err + (english ? "[TRAXCON 1.FATAL ERROR MDFFIL_OPEN_ERR]  \n"
+                                      "    MDF file \"" +
+                                          dat + "\" not opened\n"
+                                    : "[TRAXCON 1.ABBRUCH-FEHLER MDFFIL_OPEN_ERR]  \n"
+                                      "    MDF-Datei \"" +
+                                          dat +
+                                          "\" nicht ge\x94"
+                                          "ffnet\n"));
+}
+
 // --- the command line, end to end -----------------------------------------------------------
 
 TEST(StartEndToEnd, NoArgumentsEndsWithTheMissingParameterInGerman) {
@@ -102,56 +122,64 @@ TEST(StartEndToEnd, UsageHelpInBothLanguages) {
 }
 
 TEST(StartEndToEnd, ValidCommandLinesRunQuietly) {
-    expect_run({"meas"}, 0, "");
-    expect_run({"/tra=2", "meas", "/trig", "/n"}, 0, "");
-    expect_run({"=e", "meas", "=d", "/trace=0"}, 0, "");
+    expect_run_without_input({"meas"}, "meas", "");
+    expect_run_without_input({"/tra=2", "meas", "/trig", "/n"}, "meas", "");
+    expect_run_without_input({"=e", "meas", "=d", "/trace=0"}, "meas", "");
+    expect_run_without_input({"meas", "=e"}, "meas", "", true);
 }
 
 TEST(StartEndToEnd, OptionWarnings) {
-    expect_run({"/tr=2", "meas"}, 0,
-               warning_de(1, "OPT_NOTUNIQUE", "/tr=2",
-                          "Abk\xFC"
-                          "rzung der Option nicht eindeutig - wird ignoriert\n"));
+    expect_run_without_input({"/tr=2", "meas"}, "meas",
+                             warning_de(1, "OPT_NOTUNIQUE", "/tr=2",
+                                        "Abk\xFC"
+                                        "rzung der Option nicht eindeutig - wird ignoriert\n"));
     const char *ignored = "Werte f\xFC"
                           "r Option sind unzul\xE4"
                           "ssig - Wert wird ignoriert\n";
-    expect_run({"meas", "/trig=0", "/noipol=1"}, 0,
-               warning_de(1, "OPT_VALIGNORE", "/trig=0", ignored) +
-                   warning_de(2, "OPT_VALIGNORE", "/noipol=1", ignored));
-    expect_run({"/trace=99999999999", "meas"}, 0,
-               warning_de(1, "ARG_CONV", "/trace=99999999999",
-                          "Argument konnte nicht konvertiert werden\n"));
-    expect_run({"meas", "other"}, 0,
-               warning_de(1, "PAR_NOTSUPP", "other",
-                          "2. Parameter nicht zul\xE4"
-                          "ssig - wird ignoriert\n"));
+    expect_run_without_input({"meas", "/trig=0", "/noipol=1"}, "meas",
+                             warning_de(1, "OPT_VALIGNORE", "/trig=0", ignored) +
+                                 warning_de(2, "OPT_VALIGNORE", "/noipol=1", ignored));
+    expect_run_without_input({"/trace=99999999999", "meas"}, "meas",
+                             warning_de(1, "ARG_CONV", "/trace=99999999999",
+                                        "Argument konnte nicht konvertiert werden\n"));
+    expect_run_without_input({"meas", "other"}, "meas",
+                             warning_de(1, "PAR_NOTSUPP", "other",
+                                        "2. Parameter nicht zul\xE4"
+                                        "ssig - wird ignoriert\n"));
 }
 
 TEST(StartEndToEnd, WarningsFollowTheLanguageInForceAtTheirArgument) {
-    expect_run({"/zz", "=e", "/yy", "meas"}, 0,
-               warning_de(1, "OPT_NOTSUPP", "/zz",
-                          "Option wird nicht unterst\xFC"
-                          "tzt - wird ignoriert\n") +
-                   warning_en(2, "OPT_NOTSUPP", "/yy", "option not supported - ignored\n"));
+    expect_run_without_input(
+        {"/zz", "=e", "/yy", "meas"}, "meas",
+        warning_de(1, "OPT_NOTSUPP", "/zz",
+                   "Option wird nicht unterst\xFC"
+                   "tzt - wird ignoriert\n") +
+            warning_en(2, "OPT_NOTSUPP", "/yy", "option not supported - ignored\n"),
+        true);
     // An unknown language letter is reported in the language before it, then selects English.
-    expect_run({"=x", "meas", "/zz"}, 0,
-               warning_de(1, "LANG_NOTSUPP", "=x",
-                          "Sprache wird von argv-Utility nicht unterst\xFC"
-                          "tzt - Default-Sprache wird\n    eingestellt\n") +
-                   warning_en(2, "OPT_NOTSUPP", "/zz", "option not supported - ignored\n"));
+    expect_run_without_input(
+        {"=x", "meas", "/zz"}, "meas",
+        warning_de(1, "LANG_NOTSUPP", "=x",
+                   "Sprache wird von argv-Utility nicht unterst\xFC"
+                   "tzt - Default-Sprache wird\n    eingestellt\n") +
+            warning_en(2, "OPT_NOTSUPP", "/zz", "option not supported - ignored\n"),
+        true);
 }
 
 TEST(StartEndToEnd, LongArgumentIsReportedWithAShortenedLocation) {
     const std::string option = "/" + std::string(10000, 'a');
     run_result r = run_traxcon({option, "meas"});
     EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1); // no meas.dat: the conversion ends fatally after the warning
     const std::string header = "[TRAXCON 1.WARNUNG OPT_NOTSUPP]  ";
     ASSERT_EQ(r.err.compare(0, header.size(), header), 0) << r.err.substr(0, 100);
     const std::string location = r.err.substr(header.size(), r.err.find('\n') - header.size());
     EXPECT_EQ(location, ("bei Argument \"" + option).substr(0, 511));
     EXPECT_EQ(r.err.substr(r.err.find('\n')), "\n    Option wird nicht unterst\xFC"
-                                              "tzt - wird ignoriert\n");
+                                              "tzt - wird ignoriert\n"
+                                              "[TRAXCON 1.ABBRUCH-FEHLER MDFFIL_OPEN_ERR]  \n"
+                                              "    MDF-Datei \"meas.dat\" nicht ge\x94"
+                                              "ffnet\n");
 }
 
 // The text of a message body with its layout (line breaks, indents, blanks) taken out.
@@ -177,7 +205,11 @@ TEST(StartEndToEnd, BaseNameTooLongForTheNameBuffersIsFatal) {
             << body;
         EXPECT_EQ(body.back(), '\n');
     }
-    expect_run({std::string(507, 'n')}, 0, "");
+    { // the longest accepted name reaches the conversion, which finds no input
+        run_result r = run_traxcon({std::string(507, 'n')});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("[TRAXCON 1.ABBRUCH-FEHLER MDFFIL_OPEN_ERR]  \n", 0), 0u) << r.err;
+    }
 
     const std::string base(600, 'n');
     run_result r = run_traxcon({"=e", base});

@@ -1,0 +1,222 @@
+// The conversion driver: starts MDFLIB, has an unsorted input sorted into "<name>.tmp", opens the
+// MDF and the ADF file, copies the MDF file information into comment lines, walks all groups and
+// channels keeping every group that has a time channel and a value channel, gives every value
+// channel a unique column name, runs the header and the merge, and closes everything in order.
+#include "Convert.h"
+#include "conv.h"
+
+#include "Adf.h"
+#include "Msg.h"
+#include "Sls.h"
+#include "mdflib.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+// Author, division, project and subject are 32-byte fields of the HD block, terminated only when
+// the text is shorter.
+constexpr std::size_t HD_TEXT_FIELD = 32;
+// The first 32-bit word of an MDFLIB record, its magic number.
+int check_number(const void *handle) {
+    int32_t word = 0;
+    std::memcpy(&word, handle, sizeof word);
+    return word;
+}
+
+// One information comment line: a 10-character label and the text. Written at any length.
+void write_info_comment(adf_file *adf, const char *label, const char *text, std::size_t max_len,
+                        const conv_settings &s) {
+    std::string line = label;
+    if (text != nullptr)
+        line.append(text, max_len ? conv_field_length(text, max_len) : std::strlen(text));
+    if (s.trace_level == 2) std::printf("%s\n", line.c_str());
+    if (adf_write_comment(adf, line.c_str()) != 0)
+        conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
+}
+
+int read_value(double *value, mdf_channel_rec *channel) {
+    return mdfchn_read_value(value, channel);
+}
+
+void close_value_channels(const conv_group &g) {
+    for (const conv_channel &c : g.channels)
+        if (mdfchn_close(c.handle) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
+}
+
+// Reads the channels of group g (k channels, the group just opened) into entry.
+void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
+                   const conv_settings &s) {
+    for (uint32_t c = 1; c <= k; ++c) {
+        mdf_channel_rec *channel = nullptr;
+        if (mdfchn_open(&channel, entry.handle, static_cast<uint16_t>(c)) != 0) {
+            conv_message(MSG_ERR, conv_key::MDFCHN_OPEN_ERR, static_cast<int>(c),
+                         static_cast<int>(g));
+            continue;
+        }
+        if (s.trace_level == 2)
+            std::printf("  %hu. channelhandle = %p->%d - ", static_cast<unsigned short>(c),
+                        static_cast<void *>(channel), check_number(channel));
+        uint16_t type = 0;
+        uint16_t bits = 0;
+        uint16_t data_type = 0;
+        const char *name = nullptr;
+        if (mdfchn_info(channel, &type, &bits, &data_type, &name, nullptr, nullptr) != 0) {
+            conv_message(MSG_ERR, conv_key::MDFCHN_INFO_ERR, static_cast<int>(c),
+                         static_cast<int>(g));
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
+            continue;
+        }
+        if (type == 1) {
+            entry.time_handle = channel;
+            if (s.trace_level == 2) std::fputs("time channel\n", stdout);
+        } else if (type == 0) {
+            conv_channel ch;
+            ch.handle = channel;
+            ch.bits = bits;
+            ch.data_type = data_type;
+            ch.number = c;
+            ch.bit_warned = 0;
+            ch.name_id = conv_unique_name(t, name, g, c);
+            entry.channels.push_back(ch);
+            if (s.trace_level == 2) {
+                std::printf("%d. value channel\n", static_cast<int>(entry.channels.size() - 1));
+                std::printf("    name = %s  ", sls_name(t.channel_names, ch.name_id));
+                std::printf("    type = %hu  ", static_cast<unsigned short>(data_type));
+                std::printf("    bits = %hu \n", static_cast<unsigned short>(bits));
+            }
+        } else {
+            conv_message(MSG_ERR, conv_key::MDFCHN_TYPE_ERR, static_cast<int>(type),
+                         static_cast<int>(c), static_cast<int>(g));
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
+        }
+    }
+}
+
+// Walks all groups and keeps the used ones in t.groups.
+void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv_settings &s) {
+    for (uint32_t g = 1; g <= groups; ++g) {
+        conv_group entry;
+        entry.number = g;
+        if (mdfgrp_open(&entry.handle, file, static_cast<uint16_t>(g), MDFGRP_READ) != 0) {
+            conv_message(MSG_ERR, conv_key::MDFGRP_OPEN_ERR, static_cast<int>(g));
+            continue;
+        }
+        uint16_t k = 0;
+        if (mdfgrp_channels(&k, entry.handle) != 0) {
+            conv_message(MSG_ERR, conv_key::MDFGRP_CHN_ERR, static_cast<int>(g));
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
+            continue;
+        }
+        try {
+            entry.channels.reserve(k);
+        } catch (const std::bad_alloc &) {
+            conv_fatal(conv_key::SPACE_ERR);
+        }
+        if (s.trace_level == 2)
+            std::printf("%hu. grouphandle = %p->%d - group %hu, %hu channels\n",
+                        static_cast<unsigned short>(g), static_cast<void *>(entry.handle),
+                        check_number(entry.handle), static_cast<unsigned short>(t.groups.size()),
+                        static_cast<unsigned short>(k));
+        walk_channels(t, entry, g, k, s);
+
+        if (entry.time_handle == nullptr) {
+            close_value_channels(entry);
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
+        } else if (entry.channels.empty()) {
+            if (mdfchn_close(entry.time_handle) != 0)
+                conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+            if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
+        } else {
+            t.total += entry.channels.size();
+            t.groups.push_back(std::move(entry));
+        }
+    }
+}
+
+} // namespace
+
+void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp_name,
+                  const conv_settings &s) {
+    if (mdflib_init("") != 0) conv_fatal(conv_key::MDFLIB_OPEN_ERR);
+
+    std::string dat_name = dat_name_in;
+    if (mdffil_test_sorted(dat_name.c_str()) == 1010) {
+        conv_message(MSG_INFO, conv_key::MDFFIL_UNSORTED, dat_name.c_str(), tmp_name);
+        // A sort that fails may leave an old or incomplete .tmp file behind; it must not be read.
+        if (mdffil_sort(dat_name.c_str(), tmp_name) != 0)
+            conv_fatal(conv_key::MDFFIL_OPEN_ERR, tmp_name);
+        dat_name = tmp_name;
+    }
+
+    mdf_file_rec *file = nullptr;
+    if (mdffil_open(&file, dat_name.c_str(), MDFFIL_READ) != 0)
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str());
+
+    conv_tables t;
+    t.adf = adf_open_write(adf_name);
+    if (t.adf == nullptr) conv_fatal(conv_key::ADFFIL_OPEN_ERR, adf_name);
+
+    uint16_t group_count = 0;
+    if (mdffil_groups(&group_count, file) != 0) conv_fatal(conv_key::MDFFIL_GROUPS_ERR);
+    const uint32_t groups = group_count;
+
+    const char *date = nullptr, *time = nullptr, *comment = nullptr, *author = nullptr;
+    const char *division = nullptr, *project = nullptr, *subject = nullptr;
+    if (mdffil_info(file, &date, &time, &comment, &author, &division, &project, &subject) != 0) {
+        conv_message(MSG_ERR, conv_key::MDFFIL_INFO_ERR);
+    } else {
+        write_info_comment(t.adf, "DATE:     ", date, 0, s);
+        write_info_comment(t.adf, "TIME:     ", time, 0, s);
+        write_info_comment(t.adf, "TEXT:     ", comment, 0, s);
+        write_info_comment(t.adf, "NAME:     ", author, HD_TEXT_FIELD, s);
+        write_info_comment(t.adf, "DIVISION: ", division, HD_TEXT_FIELD, s);
+        write_info_comment(t.adf, "PROJECT:  ", project, HD_TEXT_FIELD, s);
+        write_info_comment(t.adf, "SUBJECT:  ", subject, HD_TEXT_FIELD, s);
+    }
+
+    t.channel_names = sls_create(0, 0, 0, 0);
+    if (t.channel_names == nullptr) conv_fatal(conv_key::SPACE_ERR);
+    try {
+        t.groups.reserve(groups);
+    } catch (const std::bad_alloc &) {
+        conv_fatal(conv_key::SPACE_ERR);
+    }
+    walk_groups(t, file, groups, s);
+    // A library error refuses every later operation: the groups after it failed in turn, and
+    // converting what is left would give an incomplete table with exit status 0.
+    if (mdflib_last_error() < 0) conv_fatal(conv_key::MDFLIB_INTERR);
+
+    conv_write_header(t, s);
+    conv_merge(t, s, read_value);
+
+    std::vector<double>().swap(t.line_values);
+    sls_destroy(t.channel_names);
+    t.channel_names = nullptr;
+    for (const conv_group &g : t.groups) {
+        if (mdfchn_close(g.time_handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+        close_value_channels(g);
+        if (mdfgrp_close(g.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
+    }
+    std::vector<conv_group>().swap(t.groups);
+    if (adf_close(t.adf) != 0) conv_fatal(conv_key::ADFFIL_CLOSE_ERR, adf_name);
+    t.adf = nullptr;
+    if (mdffil_close(file) != 0) conv_fatal(conv_key::MDFFIL_CLOSE_ERR, dat_name.c_str());
+    if (mdflib_exit() != 0) conv_fatal(conv_key::MDFLIB_CLOSE_ERR);
+}
+
+int conv_run(void) {
+    conv_settings s;
+    s.trace_level = conv.trace_level;
+    s.trigger_flag = conv.trigger_flag;
+    s.interpolation_flag = conv.interpolation_flag;
+    try {
+        conv_convert(conv.dat_name, conv.adf_name, conv.tmp_name, s);
+    } catch (const std::bad_alloc &) {
+        conv_fatal(conv_key::SPACE_ERR); // a name or a table that could not grow
+    }
+    return 0;
+}

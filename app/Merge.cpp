@@ -1,0 +1,200 @@
+// The time merge: all used groups are stepped through the union of their time stamps in
+// ascending order, one ADF value line per step. Each value column is interpolated linearly between
+// the two records of its group that bracket the line's time, or the earlier record is held (bit
+// channels, interpolation switched off); trigger columns mark the groups really sampled at the
+// line's time. The merge ends with the line in which the first group runs out of records.
+//
+// Reading relies on the record-wise access of MDFLIB: the read of a group's time channel that
+// opens a step moves the group to its next record, and the reads of its value channels that
+// follow give the values of that same record.
+#include "Convert.h"
+#include "conv.h"
+
+#include "Adf.h"
+#include "Msg.h"
+#include "Sls.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+struct merge_state {
+    conv_tables &t;
+    const conv_settings &s;
+    conv_read_fn read;
+    double acttime = 0.0;
+};
+
+// A time stamp of a group: 0 read, 1 no further record. Any other status (an MDFLIB error, which
+// the library has printed itself and which it would repeat on every later read) and a time
+// stamp that is not a number (which no comparison could ever pass) end the conversion.
+int read_time(merge_state &m, const conv_group &g, double *time) {
+    int status = m.read(time, g.time_handle);
+    if (status == 1) return 1;
+    if (status != 0 || std::isnan(*time)) conv_fatal(conv_key::MDFLIB_INTERR);
+    return 0;
+}
+
+// A value of a channel in the record its group's time channel has just been read from; a record
+// that has a time stamp but no value is inconsistent.
+void read_value(merge_state &m, conv_channel &c, double *value) {
+    if (m.read(value, c.handle) != 0) conv_fatal(conv_key::MDFLIB_INTERR);
+}
+
+// Moves a group on by one record during the priming; the group must have that record.
+void advance_priming(merge_state &m, conv_group &g) {
+    g.t1 = g.t2;
+    double time = 0.0;
+    if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
+    g.t2 = time;
+    if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
+    for (conv_channel &c : g.channels) {
+        c.val1 = c.val2;
+        read_value(m, c, &c.val2);
+    }
+}
+
+// Fills the value columns of a group from index col on; first_line leaves out the t1 < t2 test,
+// which the priming makes true by construction.
+std::size_t fill_columns(merge_state &m, conv_group &g, std::size_t col, bool first_line) {
+    double *line = m.t.line_values.data();
+    for (conv_channel &c : g.channels) {
+        double value = c.val1;
+        if (c.bits == 1) {
+            if (c.bit_warned == 0 && c.val1 != 0.0 && c.val1 != 1.0) {
+                c.bit_warned = 1;
+                conv_message(MSG_WARN, conv_key::BITVALERR, sls_name(m.t.channel_names, c.name_id));
+            }
+        } else if (m.s.interpolation_flag != 0 && m.acttime != g.t1 &&
+                   (first_line || g.t1 < g.t2)) {
+            value = ((m.acttime - g.t1) * (c.val2 - c.val1)) / (g.t2 - g.t1) + c.val1;
+        }
+        line[col++] = value;
+    }
+    return col;
+}
+
+void fill_triggers(merge_state &m, std::size_t col) {
+    if (m.s.trigger_flag == 0) return;
+    double *line = m.t.line_values.data();
+    for (const conv_group &g : m.t.groups) line[col++] = m.acttime == g.t1 ? 1.0 : 0.0;
+}
+
+void dump_group(const conv_group &g, std::size_t index) {
+    std::printf("G%hu 1: T=%1.7g", static_cast<unsigned short>(index), g.t1);
+    for (std::size_t j = 0; j < g.channels.size(); ++j)
+        std::printf(" [%hu]=%1.7g", static_cast<unsigned short>(j), g.channels[j].val1);
+    std::printf("\n   2: T=%1.7g", g.t2);
+    for (std::size_t j = 0; j < g.channels.size(); ++j)
+        std::printf(" [%hu]=%1.7g", static_cast<unsigned short>(j), g.channels[j].val2);
+    std::fputs("\n", stdout);
+}
+
+void dump_columns(const merge_state &m) {
+    std::printf("C[%hu]:", static_cast<unsigned short>(m.t.line_values.size()));
+    for (double v : m.t.line_values) std::printf(" %1.7g", v);
+    std::fputs("\n", stdout);
+}
+
+// The smallest later bracket time of all used groups.
+void next_line_time(merge_state &m) {
+    m.acttime = m.t.groups.front().t2;
+    for (std::size_t i = 1; i < m.t.groups.size(); ++i)
+        if (m.t.groups[i].t2 <= m.acttime) m.acttime = m.t.groups[i].t2;
+    if (m.s.trace_level == 2) std::printf("acttime = %1.7g\n", m.acttime);
+}
+
+void write_line(merge_state &m) {
+    if (m.s.trace_level == 2) dump_columns(m);
+    adf_write_values(m.t.adf, m.t.line_values.data());
+}
+
+// The first line: it lies at the latest first time stamp of all groups (not below 0), every group
+// bracketing it with two records.
+void prime(merge_state &m) {
+    m.acttime = 0.0;
+    for (conv_group &g : m.t.groups) {
+        double time = 0.0;
+        if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 1);
+        g.t1 = time;
+        if (g.t1 >= m.acttime) m.acttime = g.t1;
+        for (conv_channel &c : g.channels) read_value(m, c, &c.val1);
+    }
+    m.t.line_values[0] = m.acttime;
+    if (m.s.trace_level == 2) std::printf("acttime = %1.7g\n", m.acttime);
+
+    std::size_t col = 1;
+    for (std::size_t i = 0; i < m.t.groups.size(); ++i) {
+        conv_group &g = m.t.groups[i];
+        double time = 0.0;
+        if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
+        g.t2 = time;
+        for (conv_channel &c : g.channels) read_value(m, c, &c.val2);
+        while (g.t2 <= m.acttime) advance_priming(m, g);
+        col = fill_columns(m, g, col, true);
+        if (m.s.trace_level == 2) dump_group(g, i);
+    }
+    fill_triggers(m, col);
+    write_line(m);
+    next_line_time(m);
+}
+
+// Progress marks at trace level 1: a point per 100 lines, a blank per 1000, a break per 5000.
+void progress(long n) {
+    if (n % 100 == 0) msg_append(".");
+    if (n % 1000 == 0) msg_append(" ");
+    if (n % 5000 == 0) msg_append("\n");
+}
+
+} // namespace
+
+long conv_lines_written(const conv_tables &t) {
+    return t.adf->lines_written;
+}
+
+long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
+    merge_state m{t, s, read};
+    if (!t.groups.empty()) {
+        prime(m);
+        bool end_reached = false;
+        do {
+            t.line_values[0] = m.acttime;
+            std::size_t col = 1;
+            // A pass in which no group moves would repeat itself for ever.
+            bool moved = false;
+            for (std::size_t i = 0; i < t.groups.size(); ++i) {
+                conv_group &g = t.groups[i];
+                while (!end_reached && g.t2 <= m.acttime) {
+                    moved = true;
+                    g.t1 = g.t2;
+                    double time = 0.0;
+                    if (read_time(m, g, &time) == 0) {
+                        g.t2 = time;
+                        if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
+                        for (conv_channel &c : g.channels) {
+                            c.val1 = c.val2;
+                            read_value(m, c, &c.val2);
+                        }
+                    } else {
+                        // The group stands on its last record, t1 = t2 = acttime; the groups
+                        // after it are not advanced in this pass.
+                        end_reached = true;
+                        g.t2 = g.t1;
+                        for (conv_channel &c : g.channels) c.val1 = c.val2;
+                    }
+                }
+                if (s.trace_level == 2) dump_group(g, i);
+                col = fill_columns(m, g, col, false);
+            }
+            if (!moved) conv_fatal(conv_key::MDFLIB_INTERR);
+            fill_triggers(m, col);
+            write_line(m);
+            if (s.trace_level == 1) progress(conv_lines_written(t));
+            next_line_time(m);
+        } while (!end_reached);
+    }
+    long lines = conv_lines_written(t);
+    if (s.trace_level == 1) msg_append(conv_text(conv_key::TRACE_ALLLIN), lines);
+    return lines;
+}
