@@ -16,7 +16,7 @@ dict=
 [ -f "$root/fuzz/$name.dict" ] && dict=-dict=$root/fuzz/$name.dict
 max_len=4096
 [ "$name" = cmdline ] && max_len=12000
-[ "$name" = mdf ] && max_len=65536
+[ "$name" = mdf ] && max_len=16384
 exec "$build/bin/fuzz_$name" $dict -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
   -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" \
   "$@" "$work" "$root/fuzz/corpus/$name"
