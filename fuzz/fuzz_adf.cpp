@@ -51,8 +51,10 @@ bool same_bits(double a, double b) {
 
 // Checks the channel description after a block header was read.
 void check_block(const adf_file *a) {
+    // A column may hold no name at all (its text has no name character), so a block can have
+    // columns but no channels.
     const long n = a->channel_count;
-    if (n < 1 || a->columns < 1) fail("a block without channels or columns");
+    if (n < 0 || a->columns < 1) fail("a block without columns");
     if (static_cast<long>(a->names.size()) != n || static_cast<long>(a->kinds.size()) != n)
         fail("names or kinds do not match the channel count");
     if (static_cast<long>(a->name_groups.size()) != a->columns) fail("names per column");
