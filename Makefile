@@ -24,6 +24,12 @@ test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# Release build in build-bench, a generated measurement of about 200 MB (BENCH_SIZE=1G for the
+# large one), and the table of the conversion benchmark (bench/run.sh).
+BENCH_SIZE ?= 200M
+bench:
+	bench/run.sh $(BENCH_SIZE)
+
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTRAXCON_FUZZ=ON -DTRAXCON_TESTS=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)

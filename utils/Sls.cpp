@@ -1,11 +1,25 @@
 // Sls: distinct strings in one growing buffer, found by text or by id.
 #include "Sls.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
+
+// Open addressing over the entries' ids: a slot holds an id and the hash of its text, or -1.
+// Entries are never removed (only counted down), and all of them have distinct texts, so the
+// one entry whose text equals a string is the one a search from the front would find.
+struct sls_index {
+    struct slot {
+        int id;
+        uint32_t hash;
+    };
+    std::vector<slot> slots; // a power of two in size, at most half full
+    std::size_t entries = 0;
+};
 
 namespace {
 
@@ -47,9 +61,67 @@ unsigned entry_counter(const Sls *l, int pos) {
     return read_field(l->data + pos + l->length_bytes, l->counter_bytes);
 }
 
+// FNV-1a over the string's characters.
+uint32_t text_hash(const char *s, std::size_t len) {
+    uint32_t h = 2166136261u;
+    for (std::size_t i = 0; i < len; ++i) {
+        h ^= static_cast<unsigned char>(s[i]);
+        h *= 16777619u;
+    }
+    return h;
+}
+
+constexpr std::size_t FIRST_SLOTS = 64;
+
+// The id of the entry whose text is s (len characters), or SLS_NOT_FOUND.
+int index_find(const Sls *l, const char *s, std::size_t len) {
+    const sls_index &x = *l->index;
+    const uint32_t h = text_hash(s, len);
+    const std::size_t mask = x.slots.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const sls_index::slot &slot = x.slots[i];
+        if (slot.id < 0) return SLS_NOT_FOUND;
+        if (slot.hash == h) {
+            const char *text = entry_text(l, slot.id);
+            if (std::strncmp(text, s, len) == 0 && text[len] == '\0') return slot.id;
+        }
+    }
+}
+
+void index_put(sls_index &x, int id, uint32_t h) {
+    const std::size_t mask = x.slots.size() - 1;
+    std::size_t i = h & mask;
+    while (x.slots[i].id >= 0) i = (i + 1) & mask;
+    x.slots[i] = {id, h};
+}
+
+// Enters the entry at id (whose text is s); when the hash cannot grow it is dropped and the
+// searches walk the buffer again, with the same answers.
+void index_add(Sls *l, int id, const char *s, std::size_t len) {
+    if (l->index == nullptr) return;
+    sls_index &x = *l->index;
+    try {
+        if (2 * (x.entries + 1) > x.slots.size()) {
+            std::vector<sls_index::slot> old(std::max(FIRST_SLOTS, 2 * x.slots.size()),
+                                             sls_index::slot{-1, 0});
+            old.swap(x.slots);
+            for (const sls_index::slot &slot : old)
+                if (slot.id >= 0) index_put(x, slot.id, slot.hash);
+        }
+    } catch (const std::bad_alloc &) {
+        delete l->index;
+        l->index = nullptr;
+        return;
+    }
+    index_put(x, id, text_hash(s, len));
+    ++x.entries;
+}
+
 // Entries are laid out by the list itself, so a position below used always starts an entry
 // whose text ends with a zero byte inside the used part.
 int search_by_text(const Sls *l, const char *s) {
+    if (l->index != nullptr)
+        return l->index->entries == 0 ? SLS_NOT_FOUND : index_find(l, s, std::strlen(s));
     int pos = 0;
     while (pos < l->used) {
         const char *text = entry_text(l, pos);
@@ -62,6 +134,7 @@ int search_by_text(const Sls *l, const char *s) {
 int search_by_length(const Sls *l, const char *s) {
     const size_t len = std::strlen(s);
     if (len > static_cast<size_t>(l->max_length)) return SLS_TOO_LONG;
+    if (l->index != nullptr) return l->index->entries == 0 ? SLS_NOT_FOUND : index_find(l, s, len);
     int pos = 0;
     while (pos < l->used) {
         const unsigned stored = read_field(l->data + pos, l->length_bytes);
@@ -92,6 +165,7 @@ Sls *sls_create(int initial, int growth, int max_length, int max_count) {
     l->counter_bytes = field_size(max_count);
     l->head_bytes = l->length_bytes + l->counter_bytes;
     l->search = max_length > 0 ? search_by_length : search_by_text;
+    l->index = new (std::nothrow) sls_index{}; // none: the searches walk the buffer
     return l;
 }
 
@@ -133,6 +207,7 @@ int sls_add(Sls *list, const char *s) {
     const int id = list->used;
     list->used += n;
     list->free -= n;
+    index_add(list, id, s, len);
     return id;
 }
 
@@ -173,11 +248,16 @@ int sls_clear(Sls *list) {
     SLS_CHECK(list != nullptr);
     list->used = 0;
     list->free = list->capacity;
+    if (list->index != nullptr) {
+        list->index->slots.clear();
+        list->index->entries = 0;
+    }
     return list->capacity;
 }
 
 void sls_destroy(Sls *list) {
     if (!list) return;
     std::free(list->data);
+    delete list->index;
     delete list;
 }

@@ -5,8 +5,10 @@
 //   [length field][counter field] characters '\0'
 // where the length field (little-endian, length_bytes long) is present only when max_length > 0
 // and the counter field (little-endian, counter_bytes long) only when max_count > 0.
-// Entries stand in the order in which they were added; searches run from the front.
-// No operation prints anything; failures are negative results.
+// Entries stand in the order in which they were added; a search gives the first entry that
+// holds the string. Beside the buffer the list keeps a hash of the entries' texts, so that a
+// search takes about the same time however many entries there are; the answers are those of a
+// search from the front. No operation prints anything; failures are negative results.
 #pragma once
 
 // Result codes (the ids handed out are >= 0).
@@ -17,6 +19,7 @@ constexpr int SLS_COUNTER = -4;   // counter at its maximum (sls_add), list with
 constexpr int SLS_BAD_ID = -5;    // id outside the used part of the buffer
 
 struct Sls;
+struct sls_index; // the hash beside the buffer (private to the module)
 
 // Search used by sls_find and sls_add: the id of the entry holding s, SLS_NOT_FOUND or
 // SLS_TOO_LONG. Counters are not looked at.
@@ -34,6 +37,8 @@ struct Sls {
     int counter_bytes;   // size of an entry's counter field
     int head_bytes;      // length_bytes + counter_bytes
     sls_search_fn search;
+    sls_index *index; // ids of the entries by the hash of their text (owned); null: the
+                      // searches walk the buffer from the front
 };
 
 // A new empty list, or nullptr when memory runs out. An initial size or growth of 0 (or less)

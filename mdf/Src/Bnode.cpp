@@ -1,33 +1,49 @@
-// The list of block nodes, new ones at the front; searches move the found node to the front.
+// The list of block nodes, new ones at the front. A node is found by its image through an index
+// kept beside the list; the rare search by read position walks the list and moves the found
+// node to the front.
 #include "mdfint.h"
 
+#include <unordered_map>
+
 namespace {
+
 using list = mdf_list<mdf_block_node, MDF_BLOCK_MAGIC>;
+
+// Image address -> node, for every node in the list (never destroyed, as the link index).
+std::unordered_map<const uint8_t *, mdf_block_node *> &by_image() {
+    static auto &index = *new std::unordered_map<const uint8_t *, mdf_block_node *>();
+    return index;
 }
+
+} // namespace
 
 void mdflst_block_insert(mdf_block_node *node) {
     list::check(node, __FILE__, __LINE__);
+    by_image()[node->image] = node;
     list::insert_front(mdflib_state.blocks, node);
 }
 
 int16_t mdflst_block_remove(mdf_block_node *node) {
     list::check(node, __FILE__, __LINE__);
-    return list::remove(mdflib_state.blocks, node);
+    int16_t status = list::remove(mdflib_state.blocks, node);
+    if (status == 0) mdflst_block_unindex(node);
+    return status;
 }
 
 // Takes the node off the list and frees it (not its image).
 void mdflst_block_release(mdf_block_node *node) {
     list::check(node, __FILE__, __LINE__);
-    list::remove(mdflib_state.blocks, node);
+    mdflst_block_remove(node);
     node->magic = 0;
     mdflib_free(node);
 }
 
 mdf_block_node *mdflst_block_find_image(const uint8_t *image) {
-    return list::find_to_front(mdflib_state.blocks, [&](mdf_block_node *n) {
-        list::check(n, __FILE__, __LINE__);
-        return n->image == image;
-    });
+    auto &index = by_image();
+    auto it = index.find(image);
+    if (it == index.end()) return nullptr;
+    list::check(it->second, __FILE__, __LINE__);
+    return it->second;
 }
 
 mdf_block_node *mdflst_block_find_position(uint32_t position) {
@@ -35,4 +51,14 @@ mdf_block_node *mdflst_block_find_position(uint32_t position) {
         list::check(n, __FILE__, __LINE__);
         return n->read_pos == position;
     });
+}
+
+void mdflst_block_unindex(const mdf_block_node *node) {
+    auto &index = by_image();
+    auto it = index.find(node->image);
+    if (it != index.end() && it->second == node) index.erase(it);
+}
+
+void mdflst_block_clear_index() {
+    by_image().clear();
 }

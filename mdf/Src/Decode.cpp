@@ -11,40 +11,27 @@
 
 namespace {
 
-std::uint64_t field_mask(unsigned bits) {
-    return (std::uint64_t{1} << bits) - 1;
-}
-
-constexpr std::size_t TABLE_ROW = 16; // a table row: raw value and physical value, two REALs
-
-double table_raw(const std::uint8_t *rows, std::uint32_t i) {
-    return mdf_real(rows, TABLE_ROW * i);
-}
-double table_phys(const std::uint8_t *rows, std::uint32_t i) {
-    return mdf_real(rows, TABLE_ROW * i + 8);
-}
-
 // Types 1 (interpolated) and 2 (nearest entry). Values outside the table are held at the end
 // entries; the rows are searched by bisection and expected in ascending order of raw values.
 double table_read(bool interpolate, const std::uint8_t *rows, std::uint32_t n, double x) {
     if (n == 0) return 0.0;
     if (std::isnan(x)) return x;
-    if (x <= table_raw(rows, 0)) return table_phys(rows, 0);
-    if (x >= table_raw(rows, n - 1)) return table_phys(rows, n - 1);
+    if (x <= mdf_table_raw(rows, 0)) return mdf_table_phys(rows, 0);
+    if (x >= mdf_table_raw(rows, n - 1)) return mdf_table_phys(rows, n - 1);
     std::uint32_t lo = 0;
     std::uint32_t hi = n - 1;
     while (hi - lo > 1) {
         const std::uint32_t mid = (lo + hi) / 2;
-        const double r = table_raw(rows, mid);
+        const double r = mdf_table_raw(rows, mid);
         if (x < r)
             hi = mid;
         else if (x > r)
             lo = mid;
         else
-            return table_phys(rows, mid);
+            return mdf_table_phys(rows, mid);
     }
-    const double rlo = table_raw(rows, lo), rhi = table_raw(rows, hi);
-    const double vlo = table_phys(rows, lo), vhi = table_phys(rows, hi);
+    const double rlo = mdf_table_raw(rows, lo), rhi = mdf_table_raw(rows, hi);
+    const double vlo = mdf_table_phys(rows, lo), vhi = mdf_table_phys(rows, hi);
     if (interpolate) return vlo + (x - rlo) * (vhi - vlo) / (rhi - rlo);
     return rhi - x < x - rlo ? vhi : vlo; // half-way takes the lower entry
 }
@@ -58,7 +45,7 @@ std::uint32_t mdf_get_bits(const std::uint8_t *data, std::uint32_t first_bit, st
     const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers
     std::uint64_t word = 0;
     for (unsigned i = nbytes; i-- > 0;) word = (word << 8) | p[i];
-    return static_cast<std::uint32_t>((word >> offset) & field_mask(bits));
+    return static_cast<std::uint32_t>((word >> offset) & mdf_field_mask(bits));
 }
 
 double mdf_bits_to_raw(std::uint32_t v, std::uint32_t bits, std::uint16_t data_type) {
@@ -67,9 +54,9 @@ double mdf_bits_to_raw(std::uint32_t v, std::uint32_t bits, std::uint16_t data_t
     case 1:
         if (bits == 0) return 0.0;
         if (bits >= 32) return static_cast<double>(static_cast<std::int32_t>(v));
-        if (v > field_mask(bits - 1)) // above the signed limit: subtract the modulus
+        if (v > mdf_field_mask(bits - 1)) // above the signed limit: subtract the modulus
             return static_cast<double>(static_cast<std::int64_t>(v) -
-                                       static_cast<std::int64_t>(field_mask(bits) + 1));
+                                       static_cast<std::int64_t>(mdf_field_mask(bits) + 1));
         return static_cast<double>(v);
     case 2: return static_cast<double>(std::bit_cast<float>(v));
     default: return static_cast<double>(std::bit_cast<float>(mdf_vaxf_to_ieee(v)));
@@ -141,7 +128,7 @@ mdf_conversion mdf_conversion_of(const std::uint8_t *cc) {
     c.table = cc + CC_PARAMS;
     c.text_length = area;
     if (c.type == CC_TABLE_INTERP || c.type == CC_TABLE) {
-        c.count = std::min<std::uint32_t>(count, area / TABLE_ROW);
+        c.count = std::min<std::uint32_t>(count, area / MDF_TABLE_ROW);
     } else {
         c.count = count;
         const std::uint32_t present = std::min<std::uint32_t>({count, area / 8, 7});

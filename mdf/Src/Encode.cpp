@@ -10,19 +10,6 @@
 
 namespace {
 
-std::uint64_t field_mask(unsigned bits) {
-    return (std::uint64_t{1} << bits) - 1;
-}
-
-constexpr std::size_t TABLE_ROW = 16; // a table row: raw value and physical value, two REALs
-
-double table_raw(const std::uint8_t *rows, std::uint32_t i) {
-    return mdf_real(rows, TABLE_ROW * i);
-}
-double table_phys(const std::uint8_t *rows, std::uint32_t i) {
-    return mdf_real(rows, TABLE_ROW * i + 8);
-}
-
 // The low 32 bits of x truncated toward zero; exact for every finite double. Not a number and
 // infinities give 0.
 std::uint32_t low_32_bits(double x) {
@@ -44,14 +31,14 @@ std::uint32_t float_bits(double x) {
 // Inverse of the tables: the first segment whose physical values enclose y gives the raw value.
 double table_write(bool interpolate, const std::uint8_t *rows, std::uint32_t n, double y) {
     for (std::uint32_t i = 0; i + 1 < n; ++i) {
-        const double vi = table_phys(rows, i), vn = table_phys(rows, i + 1);
+        const double vi = mdf_table_phys(rows, i), vn = mdf_table_phys(rows, i + 1);
         if (!((vi <= y && y < vn) || (vn <= y && y <= vi))) continue;
-        const double ri = table_raw(rows, i), rn = table_raw(rows, i + 1);
+        const double ri = mdf_table_raw(rows, i), rn = mdf_table_raw(rows, i + 1);
         if (interpolate) return vn == vi ? ri : ri + (y - vi) * (rn - ri) / (vn - vi);
         return std::fabs(vn - y) <= std::fabs(vi - y) ? rn : ri; // half-way takes the upper
     }
     // The last entry of a rising table closes no segment of its own: it is its own raw value.
-    if (n >= 2 && y == table_phys(rows, n - 1)) return table_raw(rows, n - 1);
+    if (n >= 2 && y == mdf_table_phys(rows, n - 1)) return mdf_table_raw(rows, n - 1);
     return 0.0;
 }
 
@@ -72,7 +59,7 @@ void mdf_put_bits(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bit
     const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers
     std::uint64_t word = 0;
     for (unsigned i = nbytes; i-- > 0;) word = (word << 8) | p[i];
-    const std::uint64_t mask = field_mask(bits) << offset;
+    const std::uint64_t mask = mdf_field_mask(bits) << offset;
     word = (word & ~mask) | ((std::uint64_t{value} << offset) & mask);
     for (unsigned i = 0; i < nbytes; ++i) p[i] = static_cast<std::uint8_t>(word >> (8 * i));
 }
@@ -81,7 +68,7 @@ std::uint32_t mdf_raw_to_bits(double x, std::uint32_t bits, std::uint16_t data_t
     switch (data_type) {
     case 0: return low_32_bits(x);
     case 1:
-        if (x < 0 && bits < 32) x += static_cast<double>(field_mask(bits) + 1);
+        if (x < 0 && bits < 32) x += static_cast<double>(mdf_field_mask(bits) + 1);
         return low_32_bits(x);
     case 2: return float_bits(x);
     default: return mdf_ieee_to_vaxf(float_bits(x));

@@ -19,6 +19,8 @@ int16_t mdflst_file_remove(mdf_file_rec *rec) {
 void mdflst_file_release(mdf_file_rec *rec) {
     list::check(rec, __FILE__, __LINE__);
     if (list::remove(mdflib_state.files, rec) != MDF_ERR_NODE_NOT_FOUND) MDF_INTERNAL_ERROR();
+    mdfblk_index_delete(rec->index);
+    rec->index = nullptr;
     rec->magic = 0;
     mdflib_free(rec);
 }

@@ -4,7 +4,48 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
+
+// The index of a file's tree (see mdfint.h): CG images in file order, CN images per CG.
+struct mdf_tree_index {
+    struct group {
+        std::size_t dg; // its DG, as an index into dgs
+        uint8_t *cg;
+    };
+    struct data_group {
+        uint8_t *dg;
+        uint8_t *first_cg; // the ends of its CG chain when indexed (null: none)
+        uint8_t *last_cg;
+        uint32_t cgs; // CGs along its chain
+    };
+    bool built = false;          // groups and dgs describe the chains from first_dg
+    uint8_t *first_dg = nullptr; // the HD's first DG when they were made
+    std::vector<group> groups;   // group number n at n - 1
+    std::vector<data_group> dgs; // in chain order
+    std::unordered_map<const uint8_t *, std::size_t> dg_position;         // DG -> index in dgs
+    std::unordered_map<const uint8_t *, std::vector<uint8_t *>> channels; // CG -> its CNs
+
+    void clear_groups() {
+        built = false;
+        first_dg = nullptr;
+        groups.clear();
+        dgs.clear();
+        dg_position.clear();
+    }
+    void add_dg(uint8_t *dg) {
+        dg_position[dg] = dgs.size();
+        dgs.push_back({dg, nullptr, nullptr, 0});
+    }
+    // A CG of the DG added last.
+    void add_group(uint8_t *cg) {
+        data_group &d = dgs.back();
+        groups.push_back({dgs.size() - 1, cg});
+        if (d.cgs++ == 0) d.first_cg = cg;
+        d.last_cg = cg;
+    }
+};
 
 namespace {
 
@@ -101,6 +142,54 @@ void check_fits(const uint8_t *image) {
     }
 }
 
+// The memory that the block tree of one file may take. A tree whose blocks are each read once
+// takes at most about 25 bytes per byte of the file: the smallest blocks carry the most
+// bookkeeping (a 24-byte DG block has its image, a block node and four link nodes). A block
+// linked from several places is read once per link, so a small file whose links all name one
+// large block could otherwise demand gigabytes. The limit leaves room beyond a tree read once
+// (the factor) and for a few shared large blocks in any file (the allowance: about a thousand
+// reads of a largest block of 64 KB).
+constexpr uint64_t tree_factor = 32;
+constexpr uint64_t tree_allowance = uint64_t{64} << 20;
+// Bookkeeping of one allocation: its guard word, the allocator's own and an index entry.
+constexpr uint64_t allocation_overhead = 64;
+
+// The memory that reading a block of this type and size takes: image, block node, link nodes.
+uint64_t block_cost(uint16_t type, uint16_t size) {
+    uint64_t links = 0;
+    for (const link_layout &layout : link_layouts)
+        if (layout.type == type) links = layout.count;
+    return size + 1u + allocation_overhead + sizeof(mdf_block_node) + allocation_overhead +
+           links * (sizeof(mdf_link_node) + allocation_overhead);
+}
+
+// The budget of the tree read in progress (null while none is): every block read is charged
+// before its image is allocated.
+struct tree_budget {
+    uint64_t limit;
+    uint64_t used;
+};
+tree_budget *active_budget = nullptr;
+
+void charge(uint16_t type, uint16_t size) {
+    if (active_budget == nullptr) return;
+    active_budget->used += block_cost(type, size);
+    if (active_budget->used > active_budget->limit)
+        mdflib_fail(MDF_ERR_MEMORY, "(block tree too large for the file)");
+}
+
+// Holds a budget active for the duration of one tree read.
+struct budget_scope {
+    tree_budget budget;
+    tree_budget *saved;
+    explicit budget_scope(uint64_t limit) : budget{limit, 0}, saved(active_budget) {
+        active_budget = &budget;
+    }
+    ~budget_scope() { active_budget = saved; }
+    budget_scope(const budget_scope &) = delete;
+    budget_scope &operator=(const budget_scope &) = delete;
+};
+
 // The float conversion applied while a tree is read.
 using real_conversion = void (*)(uint8_t *);
 
@@ -156,7 +245,7 @@ void read_channel(int16_t io, real_conversion conv, uint8_t *cn) {
     follow(io, cn, CN_COMMENT, 0);
 }
 
-void read_data_group(int16_t io, real_conversion conv, uint8_t *dg) {
+void read_data_group(int16_t io, real_conversion conv, uint8_t *dg, mdf_tree_index *index) {
     if (uint8_t *tr = follow(io, dg, DG_TRIGGER, MDFBLK_TR)) {
         follow(io, tr, TR_COMMENT, 0);
         uint16_t events = mdf_u16(tr, TR_COUNT);
@@ -174,6 +263,12 @@ void read_data_group(int16_t io, real_conversion conv, uint8_t *dg) {
         cgs.visit(parent, link);
         uint8_t *cg = follow(io, parent, link, MDFBLK_CG);
         if (cg == nullptr) break;
+        std::vector<uint8_t *> *indexed = nullptr;
+        if (index != nullptr) {
+            index->add_group(cg);
+            indexed = &index->channels[cg];
+            indexed->clear();
+        }
         follow(io, cg, CG_COMMENT, 0);
         chain_guard cns;
         uint8_t *cn_parent = cg;
@@ -182,6 +277,7 @@ void read_data_group(int16_t io, real_conversion conv, uint8_t *dg) {
             cns.visit(cn_parent, cn_link);
             uint8_t *cn = follow(io, cn_parent, cn_link, MDFBLK_CN);
             if (cn == nullptr) break;
+            if (indexed != nullptr) indexed->push_back(cn);
             read_channel(io, conv, cn);
             cn_parent = cn;
             cn_link = CN_NEXT_CN;
@@ -288,6 +384,7 @@ uint8_t *mdfblk_read(int16_t io, uint32_t position) {
     mdfio_read(header, BLK_HEADER, io);
     uint16_t size = mdf_u16(header, BLK_SIZE);
     if (size < BLK_HEADER) mdflib_fail(MDF_ERR_FORMAT);
+    charge(mdf_u16(header, BLK_TYPE), size);
     // One byte more than the block, left zero: a text running to the block's end ends there.
     image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
     std::memcpy(block.image, header, BLK_HEADER);
@@ -301,9 +398,19 @@ uint8_t *mdfblk_read(int16_t io, uint32_t position) {
     return image;
 }
 
-void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uint8_t **hd_out) {
+uint64_t mdfblk_tree_limit(uint64_t file_size) {
+    return tree_factor * file_size + tree_allowance;
+}
+
+void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uint8_t **hd_out,
+                           mdf_tree_index *index) {
     *id_out = nullptr;
     *hd_out = nullptr;
+    if (index != nullptr) {
+        index->clear_groups();
+        index->channels.clear();
+    }
+    budget_scope budget(mdfblk_tree_limit(mdfio_size(io)));
     uint8_t *id = mdfblk_read_id(io);
     real_conversion conv = nullptr;
     if (convert_reals) {
@@ -325,9 +432,14 @@ void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uin
         dgs.visit(parent, link);
         uint8_t *dg = follow(io, parent, link, MDFBLK_DG);
         if (dg == nullptr) break;
-        read_data_group(io, conv, dg);
+        if (index != nullptr) index->add_dg(dg);
+        read_data_group(io, conv, dg, index);
         parent = dg;
         link = DG_NEXT_DG;
+    }
+    if (index != nullptr) {
+        index->first_dg = mdfblk_link(hd, HD_FIRST_DG);
+        index->built = true;
     }
     *id_out = id;
     *hd_out = hd;
@@ -433,10 +545,170 @@ void mdfblk_set_link(uint8_t *field, uint32_t value, uint8_t *target) {
     link->value = value;
 }
 
-uint16_t mdfblk_cg_count(uint8_t *dg) {
+// ---------------------------------------------------------------------------------------------
+// Tree index
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// True when the link field at image + offset is bound to target (null: no block), judged from
+// its link node alone, so that a changed or unknown link never fails here but only shows that
+// the index is out of date.
+bool bound_to(uint8_t *image, uint16_t offset, const uint8_t *target) {
+    const mdf_link_node *link = mdflst_link_find_field(image + offset);
+    if (link == nullptr) return false;
+    return target != nullptr ? link->target == target : link->target == nullptr && link->value == 0;
+}
+
+// Makes the group part of the index again by walking the chains (a chain is left where it
+// meets an image a second time).
+void rebuild_groups(mdf_tree_index &index, uint8_t *first) {
+    index.clear_groups();
+    std::unordered_set<const uint8_t *> dgs;
+    for (uint8_t *dg = first; dg != nullptr && dgs.insert(dg).second;
+         dg = mdfblk_link(dg, DG_NEXT_DG)) {
+        index.add_dg(dg);
+        std::unordered_set<const uint8_t *> cgs;
+        for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr && cgs.insert(cg).second;
+             cg = mdfblk_link(cg, CG_NEXT_CG))
+            index.add_group(cg);
+    }
+    index.first_dg = first;
+    index.built = true;
+}
+
+// True when the DG chain and the CG chain of d still end where they did when indexed.
+bool chain_current(mdf_file_rec *file, const mdf_tree_index &index) {
+    return index.built && bound_to(file->hd, HD_FIRST_DG, index.first_dg) &&
+           (index.dgs.empty() || bound_to(index.dgs.back().dg, DG_NEXT_DG, nullptr));
+}
+bool dg_current(const mdf_tree_index::data_group &d) {
+    return bound_to(d.dg, DG_FIRST_CG, d.first_cg) &&
+           (d.last_cg == nullptr || bound_to(d.last_cg, CG_NEXT_CG, nullptr));
+}
+
+void check_file(const mdf_file_rec *file) {
+    if (file == nullptr || file->magic != MDF_FILE_MAGIC || file->hd == nullptr)
+        MDF_INTERNAL_ERROR();
+}
+
+// The index of the file with its group part up to date (as far as the chain ends show).
+mdf_tree_index &groups_of(mdf_file_rec *file) {
+    check_file(file);
+    if (file->index == nullptr) file->index = new mdf_tree_index();
+    mdf_tree_index &index = *file->index;
+    if (!chain_current(file, index)) rebuild_groups(index, mdfblk_link(file->hd, HD_FIRST_DG));
+    return index;
+}
+
+// The indexed DG dg of the file with its CG chain up to date, or null when dg is none of the
+// file's DGs.
+const mdf_tree_index::data_group *data_group_of(mdf_file_rec *file, const uint8_t *dg) {
+    mdf_tree_index *index = &groups_of(file);
+    auto it = index->dg_position.find(dg);
+    if (it == index->dg_position.end()) return nullptr;
+    if (dg_current(index->dgs[it->second])) return &index->dgs[it->second];
+    rebuild_groups(*index, mdfblk_link(file->hd, HD_FIRST_DG));
+    it = index->dg_position.find(dg);
+    return it != index->dg_position.end() ? &index->dgs[it->second] : nullptr;
+}
+
+// The CNs of cg in chain order, made again when the chain's ends changed.
+const std::vector<uint8_t *> &channels_of(mdf_file_rec *file, uint8_t *cg) {
+    if (cg == nullptr) MDF_INTERNAL_ERROR();
+    mdf_tree_index &index = groups_of(file);
+    auto [it, fresh] = index.channels.try_emplace(cg);
+    std::vector<uint8_t *> &cns = it->second;
+    bool current = !fresh && (cns.empty() ? bound_to(cg, CG_FIRST_CN, nullptr)
+                                          : bound_to(cg, CG_FIRST_CN, cns.front()) &&
+                                                bound_to(cns.back(), CN_NEXT_CN, nullptr));
+    if (!current) {
+        cns.clear();
+        std::unordered_set<const uint8_t *> seen;
+        for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr && seen.insert(cn).second;
+             cn = mdfblk_link(cn, CN_NEXT_CN))
+            cns.push_back(cn);
+    }
+    return cns;
+}
+
+uint16_t clamp16(std::size_t n) {
+    return static_cast<uint16_t>(std::min<std::size_t>(n, UINT16_MAX));
+}
+
+uint16_t walk_cg_count(uint8_t *dg) {
     uint16_t n = 0;
     for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr && n < UINT16_MAX;
          cg = mdfblk_link(cg, CG_NEXT_CG))
         ++n;
     return n;
+}
+
+} // namespace
+
+uint16_t mdfblk_cg_count(uint8_t *dg) {
+    // A DG of an open file's tree is counted by that file's index while it is up to date, any
+    // other along its chain.
+    for (mdf_file_rec *f = mdflib_state.files; f != nullptr; f = f->next) {
+        check_file(f);
+        const mdf_tree_index *index = f->index;
+        if (index == nullptr || !chain_current(f, *index)) continue;
+        auto it = index->dg_position.find(dg);
+        if (it == index->dg_position.end()) continue;
+        const mdf_tree_index::data_group &d = index->dgs[it->second];
+        if (dg_current(d)) return clamp16(d.cgs);
+        break;
+    }
+    return walk_cg_count(dg);
+}
+
+mdf_tree_index *mdfblk_index_new() {
+    return new mdf_tree_index();
+}
+
+void mdfblk_index_delete(mdf_tree_index *index) {
+    delete index;
+}
+
+uint16_t mdfblk_index_groups(mdf_file_rec *file) {
+    // Every DG's chain is checked: a count is asked for once per file, not per group.
+    mdf_tree_index &index = groups_of(file);
+    for (const mdf_tree_index::data_group &d : index.dgs) {
+        if (!dg_current(d)) {
+            rebuild_groups(index, mdfblk_link(file->hd, HD_FIRST_DG));
+            break;
+        }
+    }
+    return clamp16(index.groups.size());
+}
+
+bool mdfblk_index_group(mdf_file_rec *file, uint16_t number, uint8_t **dg, uint8_t **cg) {
+    *dg = nullptr;
+    *cg = nullptr;
+    mdf_tree_index *index = &groups_of(file);
+    if (number == 0 || number > index->groups.size()) return false;
+    // The CG chain of the group's DG may have grown since: then the numbers behind it moved.
+    if (!dg_current(index->dgs[index->groups[number - 1u].dg])) {
+        rebuild_groups(*index, mdfblk_link(file->hd, HD_FIRST_DG));
+        if (number > index->groups.size()) return false;
+    }
+    const mdf_tree_index::group &g = index->groups[number - 1u];
+    *dg = index->dgs[g.dg].dg;
+    *cg = g.cg;
+    return true;
+}
+
+uint16_t mdfblk_index_cg_count(mdf_file_rec *file, uint8_t *dg) {
+    const mdf_tree_index::data_group *d = data_group_of(file, dg);
+    return d != nullptr ? clamp16(d->cgs) : walk_cg_count(dg);
+}
+
+uint16_t mdfblk_index_cn_count(mdf_file_rec *file, uint8_t *cg) {
+    return clamp16(channels_of(file, cg).size());
+}
+
+uint8_t *mdfblk_index_cn(mdf_file_rec *file, uint8_t *cg, uint16_t number) {
+    const std::vector<uint8_t *> &cns = channels_of(file, cg);
+    if (number == 0 || number > cns.size()) return nullptr;
+    return cns[number - 1u];
 }

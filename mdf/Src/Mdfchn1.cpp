@@ -44,6 +44,7 @@ mdf_channel_rec *new_channel(mdf_group_rec *g, uint8_t *cn, uint8_t *cc, uint16_
     c->access = access;
     c->writes = 0;
     mdflst_channel_insert(c);
+    mdfgrp_attach_channel(c);
     return c;
 }
 
@@ -138,6 +139,7 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
         mdfgrp_new_buffer(g);
     });
     if (status != 0) {
+        mdfgrp_detach_channel(c);
         mdflst_channel_remove(c);
         mdflst_channel_release(c);
         mdflib_raise(status);
@@ -156,8 +158,8 @@ int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t nu
         check_out(channel);
         *channel = nullptr;
         mdflib_check_group(group);
-        uint32_t i = 0;
-        uint8_t *cn = find_cn(group, [&](uint8_t *) { return ++i == number; });
+        // Numbered along the group's CN chain, from 1.
+        uint8_t *cn = mdfblk_index_cn(group->file, group->cg, number);
         if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
         *channel = open_channel(group, cn);
     });
@@ -217,6 +219,7 @@ int16_t mdfchn_close(mdf_channel_rec *channel) {
             int16_t status = mdflib_catch([&] { mdfgrp_prepare_write(channel); });
             if (status != 0 && status != MDF_END_OF_RECORDS) mdflib_raise(status);
         }
+        mdfgrp_detach_channel(channel);
         mdflst_channel_remove(channel);
         mdflst_channel_release(channel);
     });
@@ -227,28 +230,16 @@ int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
     if (group == nullptr || group->magic != MDF_GROUP_MAGIC)
         return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
     check_out(channel);
-    for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next) {
-        if (c->group == group) {
-            *channel = c;
-            return 0;
-        }
-    }
-    *channel = nullptr;
-    return MDF_NO_MORE_CHANNELS;
+    *channel = group->first_channel;
+    return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
 
 int16_t mdfchn_next(mdf_channel_rec **channel) {
     if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
     if (channel == nullptr || *channel == nullptr) return MDF_NO_MORE_CHANNELS;
     if ((*channel)->magic != MDF_CHANNEL_MAGIC) return mdflib_report_error(MDF_ERR_BAD_CHANNEL, "");
-    for (mdf_channel_rec *c = (*channel)->next; c != nullptr; c = c->next) {
-        if (c->group == (*channel)->group) {
-            *channel = c;
-            return 0;
-        }
-    }
-    *channel = nullptr;
-    return MDF_NO_MORE_CHANNELS;
+    *channel = (*channel)->group_next;
+    return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
 
 // ---------------------------------------------------------------------------------------------

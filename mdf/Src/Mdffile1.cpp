@@ -1,8 +1,6 @@
 // MDF files: open, close with write-back, group count, sorted check, file information.
 #include "mdfint.h"
 
-#include <algorithm>
-
 namespace {
 
 // Buffers shared by all files for the texts handed out by mdffil_info.
@@ -13,15 +11,6 @@ char empty_text[1] = "";
 char field_buffers[4][HD_TEXT_LEN + 1];
 
 constexpr uint16_t hd_text_fields[4] = {HD_AUTHOR, HD_DIVISION, HD_PROJECT, HD_SUBJECT};
-
-// The number of channel groups over the DG chain, counted along each DG's CG chain.
-uint16_t count_groups(uint8_t *hd) {
-    uint32_t total = 0;
-    for (uint8_t *dg = mdfblk_link(hd, HD_FIRST_DG); dg != nullptr;
-         dg = mdfblk_link(dg, DG_NEXT_DG))
-        total = std::min<uint32_t>(total + mdfblk_cg_count(dg), UINT16_MAX);
-    return static_cast<uint16_t>(total);
-}
 
 // Writes the comment and the HD of a file opened for update or creation.
 void write_back(mdf_file_rec *file) {
@@ -52,6 +41,7 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
             rec->io = io;
             mdflib_strlcpy(rec->name, name, sizeof rec->name - 1);
             rec->mode = mode;
+            rec->index = mdfblk_index_new();
             if (mode == MDFFIL_CREATE) {
                 rec->id = mdfblk_new(MDFBLK_ID);
                 mdfio_seek(io, 0, MDFIO_SEEK_SET);
@@ -59,10 +49,11 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
                 rec->hd = mdfblk_new(MDFBLK_HD);
                 mdfblk_append(io, rec->hd);
             } else {
-                mdfblk_read_structure(io, true, &rec->id, &rec->hd);
+                mdfblk_read_structure(io, true, &rec->id, &rec->hd, rec->index);
                 if (mode == MDFFIL_UPDATE && mdf_u16(rec->id, ID_FLOAT_FORMAT) != MDF_FLOAT_IEEE)
                     mdflib_fail(MDF_ERR_FLOAT_FORMAT);
-                rec->groups = count_groups(rec->hd);
+                // The CGs counted along each DG's CG chain (the index was made as they were read).
+                rec->groups = mdfblk_index_groups(rec);
             }
             mdflst_file_insert(rec);
         });
@@ -112,7 +103,7 @@ int16_t mdffil_check_sorted(mdf_file_rec *file) {
         mdflib_check_file(file);
         for (uint8_t *dg = mdfblk_link(file->hd, HD_FIRST_DG); dg != nullptr;
              dg = mdfblk_link(dg, DG_NEXT_DG))
-            if (mdfblk_cg_count(dg) > 1) mdflib_raise(MDF_NOT_SORTED);
+            if (mdfblk_index_cg_count(file, dg) > 1) mdflib_raise(MDF_NOT_SORTED);
     });
 }
 

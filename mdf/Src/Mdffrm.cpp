@@ -12,6 +12,15 @@
 // The evaluation keeps all its state in its own frame: the parser stack starts with 200 entries
 // there and moves to the heap only for formulas nested deeper than that (at most 10000 entries),
 // so a normal formula allocates nothing and an error leaves nothing behind.
+//
+// Conversion texts are evaluated for every value of a channel, with the same text again and
+// again. mdffrm_eval therefore keeps the compiled form of the texts it has seen, keyed on the
+// exact bytes of the prepared text: the parser, run once over the text, records its reductions
+// in the order it makes them as postfix code over a stack of doubles (an operand, an operator,
+// a function, the constant parts of an angle), and ends the code where it accepts or where it
+// finds the text wrong. Running the code does the same double operations in the same order as
+// the parse, checks each divisor when its division comes, as the parse does, and meets a syntax
+// error at the same point, so every value and every code is the parse's own.
 
 #include "mdffrm.h"
 
@@ -23,6 +32,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -206,7 +216,19 @@ double to_int32(double a) {
     return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(wide)));
 }
 
-double apply_function(int token, double a) {
+// Functions the direct parse and the compiled code both call, never inlined, so that both run
+// the very same machine instructions for them: the sign and payload of a not-a-number result of
+// an operation on two not-a-number operands depend on the order in which the machine takes the
+// operands, which the compiler may choose differently at every place an expression stands.
+#if defined(_MSC_VER)
+#define MDFFRM_OUT_OF_LINE __declspec(noinline)
+#elif defined(__clang__)
+#define MDFFRM_OUT_OF_LINE __attribute__((noinline))
+#else
+#define MDFFRM_OUT_OF_LINE __attribute__((noinline, noclone))
+#endif
+
+MDFFRM_OUT_OF_LINE double apply_function(int token, double a) {
     switch (token) {
     case TOK_ABS: return std::fabs(a);
     case TOK_ACOS: return std::acos(a) * RAD_TO_DEG;
@@ -305,16 +327,77 @@ bool expects_operand(Kind k) {
     return k == K_BOTTOM || (k >= K_ADD && k <= K_LPAR) || k == K_ARGPAR;
 }
 
+// The compiled form of a text: postfix code and the deepest stack its run needs.
+enum Op : std::uint8_t {
+    OP_CONST, // push value
+    OP_X,     // push the variable
+    OP_NEG,   // top = -top
+    OP_ADD,   // a b -> a + b, and so on for the binary operators
+    OP_SUB,
+    OP_MUL,
+    OP_DIV, // a zero divisor ends the run with code 8
+    OP_MOD,
+    OP_POW,
+    OP_FUNC,      // top = function (token in `function`) of top
+    OP_ADD_CONST, // top = top + value (the minutes and seconds of an angle)
+    OP_DIV_CONST, // top = top / value (60 or 3600)
+    OP_SYNTAX,    // the parse ends here with code 7
+    OP_END,       // the parse accepts: the result is top
+};
+
+struct Instruction {
+    Op op;
+    int function;
+    double value;
+};
+
+struct Program {
+    std::vector<Instruction> code;
+    std::size_t depth = 0; // stack entries the run needs
+    std::size_t level = 0; // entries while the code is recorded
+    void emit(Op op, double value = 0.0, int function = 0) {
+        code.push_back({op, function, value});
+        if (op == OP_CONST || op == OP_X) {
+            if (++level > depth) depth = level;
+        } else if (op >= OP_ADD && op <= OP_POW) {
+            --level;
+        }
+    }
+};
+
+// The value of a binary operator (OP_ADD to OP_POW); the divisor is checked by the caller.
+MDFFRM_OUT_OF_LINE double binary_value(Op op, double a, double b) {
+    switch (op) {
+    case OP_ADD: return a + b;
+    case OP_SUB: return a - b;
+    case OP_MUL: return a * b;
+    case OP_DIV: return a / b;
+    case OP_MOD: return std::fmod(a, b);
+    default: return std::pow(a, b);
+    }
+}
+
 class Parser {
   public:
-    explicit Parser(const char *text) {
+    explicit Parser(const char *text, Program *record = nullptr) : record_(record) {
         lx_ = {reinterpret_cast<const unsigned char *>(text), 0.0};
     }
 
-    // Parses and evaluates the whole text; returns the code and sets value on success.
-    int run(double x, double &value);
+    // Parses and evaluates the whole text; returns the code and sets value on success. While
+    // recording, the reductions are appended to the program as they are made, the values are
+    // of no meaning and no divisor is checked (the code checks them when it runs).
+    int run(double x, double &value) {
+        const int code = parse(x, value);
+        if (record_ != nullptr) record_->emit(code == CODE_OK ? OP_END : OP_SYNTAX);
+        return code;
+    }
 
   private:
+    int parse(double x, double &value);
+    void emit(Op op, double value = 0.0, int function = 0) {
+        if (record_ != nullptr) record_->emit(op, value, function);
+    }
+
     bool push(Kind kind, double value = 0.0);
     void pop(std::size_t n) { sp_ -= n; }
     Entry &at(std::size_t depth) { return base_[sp_ - 1 - depth]; } // 0 = top
@@ -331,6 +414,7 @@ class Parser {
     Entry *base_ = local_;
     std::size_t cap_ = STACK_INITIAL;
     std::size_t sp_ = 0;
+    Program *record_ = nullptr;
 };
 
 bool Parser::push(Kind kind, double value) {
@@ -338,6 +422,8 @@ bool Parser::push(Kind kind, double value) {
         if (cap_ >= STACK_MAX) return false; // "parser stack overflow"
         const std::size_t grown = cap_ * 2 > STACK_MAX ? STACK_MAX : cap_ * 2;
         std::unique_ptr<Entry[]> fresh(new (std::nothrow) Entry[grown]);
+        // Out of memory is no property of the text: a recording is given up, not kept.
+        if (!fresh && record_ != nullptr) throw std::bad_alloc();
         if (!fresh) return false;
         std::memcpy(fresh.get(), base_, sp_ * sizeof(Entry));
         heap_ = std::move(fresh);
@@ -352,29 +438,31 @@ int Parser::reduce_operator() {
     const double b = at(0).value;
     const Kind op = at(1).kind;
     if (op == K_NEG || op == K_POS) {
+        if (op == K_NEG) emit(OP_NEG);
         pop(2);
         push(K_EXPR, op == K_NEG ? -b : b);
         return CODE_OK;
     }
     const double a = at(2).value;
+    const Op code = op == K_ADD   ? OP_ADD
+                    : op == K_SUB ? OP_SUB
+                    : op == K_MUL ? OP_MUL
+                    : op == K_DIV ? OP_DIV
+                    : op == K_MOD ? OP_MOD
+                                  : OP_POW;
     double r = 0.0;
-    switch (op) {
-    case K_ADD: r = a + b; break;
-    case K_SUB: r = a - b; break;
-    case K_MUL: r = a * b; break;
-    case K_DIV:
-        if (b == 0.0) return CODE_ZERO_DIVIDE;
-        r = a / b;
-        break;
-    case K_MOD: r = std::fmod(a, b); break;
-    default: r = std::pow(a, b); break;
+    if (record_ != nullptr) {
+        emit(code);
+    } else {
+        if (code == OP_DIV && b == 0.0) return CODE_ZERO_DIVIDE;
+        r = binary_value(code, a, b);
     }
     pop(3);
     push(K_EXPR, r);
     return CODE_OK;
 }
 
-int Parser::run(double x, double &value) {
+int Parser::parse(double x, double &value) {
     if (!push(K_BOTTOM)) return CODE_SYNTAX;
     int tok = mdffrm_lex(lx_);
     for (;;) {
@@ -404,6 +492,7 @@ int Parser::run(double x, double &value) {
             }
             // The operand token is shifted and reduced to an expression at once.
             if (!push(K_TOKEN) || !replace(1, operand)) return CODE_SYNTAX;
+            emit(tok == TOK_X ? OP_X : OP_CONST, operand);
             tok = mdffrm_lex(lx_);
             continue;
         }
@@ -427,19 +516,26 @@ int Parser::run(double x, double &value) {
                 if (!push(K_SECONDS, lx_.value)) return CODE_SYNTAX;
                 tok = mdffrm_lex(lx_);
             } else if (top == K_MINMARK) {
+                emit(OP_ADD_CONST, at(1).value / 60);
                 if (!replace(4, at(3).value + at(1).value / 60)) return CODE_SYNTAX;
-            } else if (!replace(2, at(1).value / 60)) {
-                return CODE_SYNTAX;
+            } else {
+                emit(OP_DIV_CONST, 60);
+                if (!replace(2, at(1).value / 60)) return CODE_SYNTAX;
             }
             continue;
         case K_SECONDS: { // ... ' UDOUBLE: the seconds mark must follow
             if (tok != '"' || !push(K_TOKEN)) return CODE_SYNTAX;
             const double seconds = at(1).value / 3600;
             bool pushed;
-            if (at(2).kind == K_MINMARK)
+            if (at(2).kind == K_MINMARK) {
+                emit(OP_ADD_CONST, at(3).value / 60);
+                emit(OP_ADD_CONST, seconds);
                 pushed = replace(6, at(5).value + at(3).value / 60 + seconds);
-            else
+            } else {
+                emit(OP_DIV_CONST, 60);
+                emit(OP_ADD_CONST, seconds);
                 pushed = replace(4, at(3).value / 60 + seconds);
+            }
             if (!pushed) return CODE_SYNTAX;
             tok = mdffrm_lex(lx_);
             continue;
@@ -454,7 +550,9 @@ int Parser::run(double x, double &value) {
             continue;
         }
         if (tok == '"') {
-            if (!push(K_TOKEN) || !replace(2, at(1).value / 3600)) return CODE_SYNTAX;
+            if (!push(K_TOKEN)) return CODE_SYNTAX;
+            emit(OP_DIV_CONST, 3600);
+            if (!replace(2, at(1).value / 3600)) return CODE_SYNTAX;
             tok = mdffrm_lex(lx_);
             continue;
         }
@@ -478,6 +576,7 @@ int Parser::run(double x, double &value) {
             } else {
                 pop(3); // arg -> ( expr ), then func -> name arg
                 const int function = static_cast<int>(at(0).value);
+                emit(OP_FUNC, 0.0, function);
                 if (!replace(1, apply_function(function, inner))) return CODE_SYNTAX;
             }
             tok = mdffrm_lex(lx_);
@@ -489,6 +588,94 @@ int Parser::run(double x, double &value) {
         }
         return CODE_SYNTAX;
     }
+}
+
+// Runs compiled code with the variable x on stack (room for program.depth entries).
+int run_program(const Program &program, double x, double *stack, double &value) {
+    std::size_t sp = 0;
+    for (const Instruction &i : program.code) {
+        switch (i.op) {
+        case OP_CONST: stack[sp++] = i.value; break;
+        case OP_X: stack[sp++] = x; break;
+        case OP_NEG: stack[sp - 1] = -stack[sp - 1]; break;
+        case OP_DIV:
+            if (stack[sp - 1] == 0.0) return CODE_ZERO_DIVIDE;
+            [[fallthrough]];
+        case OP_ADD:
+        case OP_SUB:
+        case OP_MUL:
+        case OP_MOD:
+        case OP_POW:
+            --sp;
+            stack[sp - 1] = binary_value(i.op, stack[sp - 1], stack[sp]);
+            break;
+        case OP_FUNC: stack[sp - 1] = apply_function(i.function, stack[sp - 1]); break;
+        case OP_ADD_CONST: stack[sp - 1] = stack[sp - 1] + i.value; break;
+        case OP_DIV_CONST: stack[sp - 1] = stack[sp - 1] / i.value; break;
+        case OP_SYNTAX: return CODE_SYNTAX;
+        case OP_END: value = stack[sp - 1]; return CODE_OK;
+        }
+    }
+    return CODE_SYNTAX; // not reached: every program ends with OP_END or OP_SYNTAX
+}
+
+// The compiled texts of mdffrm_eval: a table of slots chosen by a hash of the text, each holding
+// the last text compiled into it. A slot keeps its buffers when another text replaces it, so
+// evaluating allocates nothing once the texts of a file have been seen. Longer texts are parsed
+// directly every time, which bounds the memory of the table (a text's code has at most one
+// instruction per byte, plus its end).
+constexpr std::size_t CACHE_SLOTS = 64;
+constexpr std::size_t CACHE_TEXT_MAX = 1024;
+
+struct CachedText {
+    std::string text; // the prepared text, from its first non-blank byte to its end
+    Program program;
+    bool valid = false;
+};
+
+struct FormulaCache {
+    CachedText slots[CACHE_SLOTS];
+    std::vector<double> stack; // the run's stack, as deep as the deepest cached program needs
+};
+
+FormulaCache &formula_cache() {
+    static FormulaCache cache;
+    return cache;
+}
+
+std::size_t text_hash(const char *text, std::size_t length) {
+    std::uint64_t h = 14695981039346656037ull; // FNV-1a
+    for (std::size_t i = 0; i < length; ++i) {
+        h ^= static_cast<unsigned char>(text[i]);
+        h *= 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+// Evaluates the prepared text [text, text + length) (a zero byte or the end of the bound behind
+// it) through its compiled form; false when it cannot be cached, to be parsed directly instead.
+bool eval_cached(double x, const char *text, std::size_t length, int &code, double &value) {
+    if (length > CACHE_TEXT_MAX) return false;
+    FormulaCache &cache = formula_cache();
+    CachedText &slot = cache.slots[text_hash(text, length) % CACHE_SLOTS];
+    if (!slot.valid || slot.text.size() != length ||
+        std::memcmp(slot.text.data(), text, length) != 0) {
+        try {
+            slot.valid = false;
+            slot.text.assign(text, length);
+            slot.program.code.clear();
+            slot.program.depth = 0;
+            slot.program.level = 0;
+            double ignored = 0.0;
+            Parser(slot.text.c_str(), &slot.program).run(0.0, ignored);
+            if (cache.stack.size() < slot.program.depth) cache.stack.resize(slot.program.depth);
+            slot.valid = true;
+        } catch (const std::bad_alloc &) {
+            return false;
+        }
+    }
+    code = run_program(slot.program, x, cache.stack.data(), value);
+    return true;
 }
 
 std::size_t strnlen_bounded(const char *text, std::size_t max_length) {
@@ -529,6 +716,12 @@ int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result
         while (stop != end && is_digit(static_cast<unsigned char>(*stop))) ++stop;
         *result = scan_decimal(rest, stop);
         return CODE_OK;
+    }
+    int code = CODE_OK;
+    double value = 0.0;
+    if (eval_cached(x, rest, static_cast<std::size_t>(end - rest), code, value)) {
+        *result = code == CODE_OK ? value : 0.0;
+        return static_cast<int16_t>(code);
     }
     if (length < max_length) return mdffrm_parse(x, rest, result);
     // The text fills its whole area without a terminating zero: parse a terminated copy.

@@ -11,7 +11,9 @@
 #include "mdfint.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -32,7 +34,18 @@ struct grp_buffer {
     bool sorted;                    // the DG holds one channel group
     bool write_pending;             // a channel may have a write counter other than 0
     uint8_t *cg_of_id[IDENTIFIERS]; // the CG of each identifier byte (DGs with r > 0)
+    // Read-ahead window over the data area (files opened for reading only): the bytes from file
+    // position window_pos, window_fill of them valid; null when the group reads record by record.
+    uint8_t *window;
+    uint32_t window_size;
+    uint64_t window_pos;
+    uint32_t window_fill;
 };
+
+// Bytes of the read-ahead window of a group in a file opened for reading: several groups read
+// one stream in turn, each at its own place, so every group reads ahead on its own instead of
+// refilling the shared stream buffer at every change of group. One read call fills it.
+constexpr uint32_t READ_WINDOW = 0xFF00;
 
 grp_buffer *ext(const mdf_group_rec *g) {
     return reinterpret_cast<grp_buffer *>(g->buffer);
@@ -86,10 +99,22 @@ void alloc_buffer(mdf_group_rec *g) {
     uint32_t size = record_size(g);
     if (size > MAX_RECORD_SIZE) fail_format();
     uint32_t length = 1 + size + RECORD_SPARE;
-    auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length));
+    // The window lives in the same allocation, behind the record; no larger than the data area.
+    uint32_t window = 0;
+    if (g->file->mode == MDFFIL_READ) {
+        uint64_t area = static_cast<uint64_t>(record_count(g)) *
+                        (size + static_cast<uint64_t>(mdf_u16(g->dg, DG_ID_BYTES)));
+        if (mdfblk_cg_count(g->dg) > 1 || area > READ_WINDOW) area = READ_WINDOW;
+        window = static_cast<uint32_t>(area);
+    }
+    auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length + window));
     if (b == nullptr) mdflib_fail(MDF_ERR_MEMORY);
     b->pub.length = static_cast<uint16_t>(length);
     b->pub.record = reinterpret_cast<uint8_t *>(b) + sizeof(grp_buffer);
+    b->window = window > 0 ? b->pub.record + length : nullptr;
+    b->window_size = window;
+    b->window_pos = 0;
+    b->window_fill = 0;
     grp_buffer *old = ext(g);
     if (old != nullptr) {
         b->pub.position = old->pub.position;
@@ -119,6 +144,63 @@ void free_buffer(mdf_group_rec *g) {
 template <class F>
 void load_io(F &&step) {
     if (mdflib_catch(step) != 0) fail_format();
+}
+
+// Copies n bytes of the file at pos (which the caller has checked to lie before the end of the
+// file) out of the group's read-ahead window, refilling the window from pos when they are not in
+// it. A failing refill is a damaged data area, as a failing record read.
+void window_read(mdf_group_rec *g, uint64_t pos, uint8_t *dst, uint32_t n, uint64_t end) {
+    grp_buffer *b = ext(g);
+    if (pos < b->window_pos || pos + n > b->window_pos + b->window_fill) {
+        const int16_t io = g->file->io;
+        uint64_t fill = std::min<uint64_t>(b->window_size, end - pos);
+        if (fill < n) {
+            // Larger than the window: read the bytes themselves.
+            load_io([&] {
+                mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
+                mdfio_read(dst, static_cast<uint16_t>(n), io);
+            });
+            return;
+        }
+        b->window_fill = 0;
+        load_io([&] {
+            mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
+            mdfio_read(b->window, static_cast<uint16_t>(fill), io);
+        });
+        b->window_pos = pos;
+        b->window_fill = static_cast<uint32_t>(fill);
+    }
+    std::memcpy(dst, b->window + (pos - b->window_pos), n);
+}
+
+// Record loading through the read-ahead window: the same steps and checks as the loading from
+// the stream in mdfgrp_load_record.
+void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
+    mdf_record_buffer *b = g->buffer;
+    const uint16_t r = ext(g)->id_bytes;
+    uint8_t *data = mdf_record_data(b);
+    uint64_t pos = b->position;
+    for (;;) {
+        uint8_t *cg = g->cg;
+        if (r > 0) {
+            if (pos + 1 > end) fail_format();
+            uint8_t id = 0;
+            window_read(g, pos, &id, 1, end);
+            cg = mdfgrp_find_cg(g, id);
+            if (cg == nullptr) fail_format();
+        }
+        uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
+        uint64_t start = pos + (r > 0 ? 1 : 0);
+        if (cg == g->cg) {
+            if (scan_only) return;
+            if (start + length > end) fail_format();
+            if (length > 0) window_read(g, start, data, length, end);
+            return;
+        }
+        pos = start + length;
+        if (pos >= end || pos > UINT32_MAX) fail_format();
+        b->position = static_cast<uint32_t>(pos);
+    }
 }
 
 // Moves the group onto record t: 0 on success, MDF_END_OF_RECORDS (nothing changed) when t lies
@@ -214,27 +296,14 @@ void append_record(mdf_group_rec *g) {
     mdfgrp_reset_channels(g, -1, 0);
 }
 
-// Finds the group numbered n (from 1) along the DG chain and the CG chains inside each DG.
-bool find_group(mdf_file_rec *f, uint16_t n, uint8_t **dg_out, uint8_t **cg_out) {
-    uint32_t number = 0;
-    for (uint8_t *dg = mdfblk_link(f->hd, HD_FIRST_DG); dg != nullptr;
-         dg = mdfblk_link(dg, DG_NEXT_DG)) {
-        for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
-             cg = mdfblk_link(cg, CG_NEXT_CG)) {
-            if (++number == n) {
-                *dg_out = dg;
-                *cg_out = cg;
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 // Refuses a data group whose records the group could not read safely: identifier bytes other
 // than 0, 1, 2; several CGs without identifier bytes or with the same record identifier; no data
-// area although the group has records; a record that does not fit the buffer.
-void check_layout(uint8_t *dg, uint8_t *cg) {
+// area although the group has records; a record that does not fit the buffer; more records of
+// no bytes (record size 0 without identifier bytes) than the file has bytes: they take no room,
+// so nothing else bounds their number, and reading them would take a time out of all
+// proportion to the file (a sorted copy of an unsorted file keeps fewer, since the original
+// stored at least their identifier bytes).
+void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
     uint16_t r = mdf_u16(dg, DG_ID_BYTES);
     if (r > 2) fail_format();
     std::vector<uint8_t *> cgs = cg_chain(dg);
@@ -247,14 +316,8 @@ void check_layout(uint8_t *dg, uint8_t *cg) {
     }
     if (mdf_u32(dg, DG_DATA) == 0 && mdf_u32(cg, CG_RECORDS) != 0) fail_format();
     if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE) fail_format();
-}
-
-uint16_t count_channels(uint8_t *cg) {
-    uint32_t count = 0;
-    for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
-         cn = mdfblk_link(cn, CN_NEXT_CN))
-        ++count;
-    return static_cast<uint16_t>(count > 0xFFFF ? 0xFFFF : count);
+    if (r == 0 && mdf_u16(cg, CG_RECORD_SIZE) == 0 && mdf_u32(cg, CG_RECORDS) > mdfio_size(f->io))
+        fail_format();
 }
 
 // A new data group with one channel group, first in the file's DG chain; its records go to the
@@ -368,6 +431,10 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     const uint64_t end = mdfio_size(io);
     uint8_t *data = mdf_record_data(b);
     uint64_t pos = b->position;
+    if (ext(group)->window != nullptr) {
+        load_from_window(group, scan_only, end);
+        return;
+    }
 
     load_io([&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
     for (;;) {
@@ -395,10 +462,37 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     }
 }
 
+void mdfgrp_attach_channel(mdf_channel_rec *channel) {
+    if (channel == nullptr || channel->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
+    mdf_group_rec *g = channel->group;
+    check_group_internal(g);
+    channel->group_previous = g->last_channel;
+    channel->group_next = nullptr;
+    if (g->last_channel != nullptr)
+        g->last_channel->group_next = channel;
+    else
+        g->first_channel = channel;
+    g->last_channel = channel;
+}
+
+void mdfgrp_detach_channel(mdf_channel_rec *channel) {
+    if (channel == nullptr || channel->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
+    mdf_group_rec *g = channel->group;
+    check_group_internal(g);
+    mdf_channel_rec *previous = channel->group_previous;
+    mdf_channel_rec *next = channel->group_next;
+    if ((previous == nullptr ? g->first_channel : previous->group_next) != channel)
+        MDF_INTERNAL_ERROR();
+    if ((next == nullptr ? g->last_channel : next->group_previous) != channel) MDF_INTERNAL_ERROR();
+    (previous == nullptr ? g->first_channel : previous->group_next) = next;
+    (next == nullptr ? g->last_channel : next->group_previous) = previous;
+    channel->group_previous = nullptr;
+    channel->group_next = nullptr;
+}
+
 void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes) {
-    for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next) {
-        if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
-        if (c->group != group) continue;
+    for (mdf_channel_rec *c = group->first_channel; c != nullptr; c = c->group_next) {
+        if (c->magic != MDF_CHANNEL_MAGIC || c->group != group) MDF_INTERNAL_ERROR();
         if (access >= 0) c->access = static_cast<uint16_t>(access);
         if (writes >= 0) c->writes = static_cast<uint16_t>(writes);
     }
@@ -414,8 +508,8 @@ void mdfgrp_prepare_read(mdf_channel_rec *channel) {
     if (channel->access != 0) {
         if (ext(g)->write_pending) {
             bool pending = false;
-            for (mdf_channel_rec *c = mdflib_state.channels; c != nullptr; c = c->next)
-                if (c->group == g && c->writes != 0) pending = true;
+            for (mdf_channel_rec *c = g->first_channel; c != nullptr; c = c->group_next)
+                if (c->writes != 0) pending = true;
             ext(g)->write_pending = false;
             if (pending && write_record(g) != 0) mdflib_raise(MDF_END_OF_RECORDS);
         }
@@ -465,13 +559,14 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
                 if (g->file == file && g->mode == MDFGRP_CREATE) mdflib_fail(MDF_ERR_SIMUL_CREATE);
             create_group(file, &dg, &cg);
         } else {
-            if (!find_group(file, number, &dg, &cg)) {
+            // Numbered along the DG chain and the CG chain inside each DG, from 1.
+            if (!mdfblk_index_group(file, number, &dg, &cg)) {
                 char detail[24];
                 std::snprintf(detail, sizeof detail, "(n=%d)", number);
                 mdflib_fail(MDF_NOTE_GROUP_NOT_FOUND, detail);
             }
-            check_layout(dg, cg);
-            channels = count_channels(cg);
+            check_layout(file, dg, cg);
+            channels = mdfblk_index_cn_count(file, cg);
         }
 
         auto *g = mdflib_new_or_fail<mdf_group_rec>();
@@ -507,11 +602,11 @@ int16_t mdfgrp_close(mdf_group_rec *group) {
         if (group == nullptr) return;
         mdflib_check_group(group);
         if (group->file == nullptr || group->file->magic != MDF_FILE_MAGIC) MDF_INTERNAL_ERROR();
-        // In list order; a channel close takes only that channel off the list.
-        for (mdf_channel_rec *c = mdflib_state.channels, *next; c != nullptr; c = next) {
-            if (c->magic != MDF_CHANNEL_MAGIC) MDF_INTERNAL_ERROR();
-            next = c->next;
-            if (c->group == group) mdfchn_close(c);
+        // In list order; a channel close takes only that channel off the lists.
+        for (mdf_channel_rec *c = group->first_channel, *next; c != nullptr; c = next) {
+            if (c->magic != MDF_CHANNEL_MAGIC || c->group != group) MDF_INTERNAL_ERROR();
+            next = c->group_next;
+            mdfchn_close(c);
         }
         if (mdflib_state.sticky_error == 0 && group->mode == MDFGRP_CREATE)
             write_created_blocks(group);
@@ -611,5 +706,526 @@ int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file) {
             *total += channels;
             mdfgrp_close(g);
         }
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sorting of unsorted MDF files (part of the groups module): mdffil_test_sorted tells whether
+// every data group of a file holds at most one channel group; mdffil_sort writes a sorted copy
+// in which every channel group has a data group of its own and its records lie together,
+// without identifier bytes.
+//
+// Output layout: the ID, HD, PR and HD comment blocks; the data area (the records of slot 0,
+// then slot 1, ...); then for every input channel group its trigger, channel, group and data
+// group blocks. The CN chains and the DG chain of the copy run in reverse input order, because
+// every block names only blocks written before it.
+//
+// The input's block images are changed only between a snapshot and its restore around each
+// write, and their link nodes are never touched: the output's link values are stored into the
+// images directly. So the input's tree reads the same after the block phase, and the copy phase
+// walks the data groups in input order, as the slot numbering assumes.
+//
+// Two kinds of input link are not carried over: the CN dependency (CD) link is written as no
+// link (the CD block is opaque and may itself hold positions of the input), and a comment link
+// whose block is not a TX block is written as no link. CG comments that are TX blocks are
+// copied like the channel comments.
+
+namespace {
+
+constexpr uint32_t SORT_BUDGET = 524288 - 4096;         // copy buffers of one sort, in bytes
+constexpr uint32_t SORT_MAX_BUFFER = 0xFF00;            // largest copy buffer (65280 bytes)
+constexpr uint16_t SORT_INPUT_BUFFER = 8192;            // buffer size handed to the input's open
+constexpr std::size_t SORT_READ_PIECE = 0xFF00;         // bytes per read call of the data area
+constexpr std::size_t SORT_READ_WINDOW = 0x40000;       // read-ahead window over the data area
+constexpr uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
+// Records are moved in 8-byte words; the window and the copy buffers have this many bytes of
+// room behind their end for the last word, whose surplus bytes are never used.
+constexpr std::size_t SORT_WORD_SLACK = 8;
+
+// Copies size bytes (size above 0) in 8-byte words: up to 7 bytes more are read behind src and
+// written behind dst, both of which have SORT_WORD_SLACK bytes of room.
+inline void sort_move(uint8_t *dst, const uint8_t *src, std::size_t size) {
+    for (std::size_t i = 0; i < size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, src + i, 8);
+        std::memcpy(dst + i, &word, 8);
+    }
+}
+
+// One channel group of the input, in the order the copy meets it.
+struct mdf_sort_slot {
+    uint64_t position;    // output position where the group's next records go
+    uint32_t record_size; // the CG's record size
+    uint16_t record_id;   // the CG's record identifier (when its DG has identifier bytes)
+    uint8_t *buffer;      // the group's copy buffer, null when the group has no data
+    uint32_t capacity;    // records the buffer holds
+    uint32_t buffer_size; // the buffer's size in bytes
+    uint32_t count;       // records now in the buffer
+    uint8_t *write_pos;   // where the next record goes in the buffer
+    uint32_t records;     // the CG's number of records
+    uint32_t taken;       // records of this group met so far in the data area
+};
+
+// The input tree as the sort walks it, gathered once (images belong to the sort's level).
+struct sort_cg {
+    uint8_t *cg;
+    std::vector<uint8_t *> cns; // input chain order
+};
+struct sort_dg {
+    uint8_t *dg;
+    uint8_t *tr;              // TR block or null
+    uint16_t id_bytes;        // number of record identifier bytes (0, 1, 2)
+    uint32_t data_pos;        // the input's data area of this DG
+    uint64_t records;         // N: records of all its CGs
+    uint64_t area_bytes;      // its data area's length in the input, identifier bytes included
+    std::size_t first_slot;   // its first slot in the slot table
+    std::vector<sort_cg> cgs; // CG chain order
+};
+
+// The progress hook of the copy phase: called with the data group's number of records and the
+// index of the record just read whenever a buffer is flushed. It does nothing.
+void sort_progress(uint64_t, uint64_t) {}
+
+uint64_t block_length(const uint8_t *image) {
+    return image == nullptr ? 0 : mdfblk_length(image);
+}
+
+// The comment block linked at offset, when it is a TX block; null otherwise (a block of another
+// type would carry the input's positions into the copy).
+uint8_t *comment_block(uint8_t *image, uint16_t offset) {
+    uint8_t *text = mdfblk_link(image, offset);
+    return mdf_block_is(text, MDFBLK_TX) ? text : nullptr;
+}
+
+// Keeps a copy of an input image for the time it is changed for the output.
+struct sort_snapshot {
+    uint8_t *image;
+    explicit sort_snapshot(uint8_t *img) : image(img) { mdfblk_snapshot(image); }
+    ~sort_snapshot() { mdfblk_restore(image); }
+    sort_snapshot(const sort_snapshot &) = delete;
+    sort_snapshot &operator=(const sort_snapshot &) = delete;
+};
+
+// Runs step and turns any failure into code (reported with an empty detail unless step failed
+// with that very code, which is reported already).
+template <class F>
+void sort_step(int16_t code, F &&step) {
+    int16_t status = mdflib_catch(step);
+    if (status == 0) return;
+    if (status == code || status == MDF_ERR_MEMORY) mdflib_raise(status);
+    mdflib_fail(code, "");
+}
+
+// A read-ahead window over one data group's data area: the area is read in large pieces and
+// handed out record by record.
+struct sort_reader {
+    int16_t io = -1;
+    std::unique_ptr<uint8_t[]> window;
+    std::size_t at = 0, end = 0;
+    uint64_t left = 0; // bytes of the area not yet read
+
+    void start(int16_t handle, uint32_t position, uint64_t length) {
+        io = handle;
+        if (!window) window = std::make_unique<uint8_t[]>(SORT_READ_WINDOW + SORT_WORD_SLACK);
+        at = end = 0;
+        left = length;
+        if (length > 0)
+            sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(io, position, MDFIO_SEEK_SET); });
+    }
+    // The next n bytes of the area (n at most 65537); -2004 when the area ends first.
+    const uint8_t *need(std::size_t n) {
+        if (end - at >= n) return window.get() + at;
+        std::memmove(window.get(), window.get() + at, end - at);
+        end -= at;
+        at = 0;
+        std::size_t want =
+            static_cast<std::size_t>(std::min<uint64_t>(SORT_READ_WINDOW - end, left));
+        if (end + want < n) mdflib_fail(MDF_ERR_FORMAT, "");
+        sort_step(MDF_ERR_FORMAT, [&] {
+            while (want > 0) {
+                std::size_t piece = std::min(want, SORT_READ_PIECE);
+                mdfio_read(window.get() + end, static_cast<uint16_t>(piece), io);
+                end += piece;
+                left -= piece;
+                want -= piece;
+            }
+        });
+        return window.get() + at;
+    }
+    void skip(std::size_t n) { at += n; }
+};
+
+// Buffer sizes of one data group's slots: the budget is shared in proportion to each group's
+// data size S, none above 65280 bytes and none below one record; what a capped group cannot use
+// is carried to the following groups. The budget runs across the whole sort and is not given
+// back when buffers are released; it never drops below 0. Allocates the buffers into owned.
+void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
+                       std::vector<std::unique_ptr<uint8_t[]>> &owned) {
+    uint64_t total = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        total += static_cast<uint64_t>(slots[i].record_size) * slots[i].records;
+    if (total == 0) return;
+    std::vector<uint64_t> shares(n, 0);
+    uint64_t carry = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        uint64_t size = static_cast<uint64_t>(slots[i].record_size) * slots[i].records;
+        if (size == 0) continue;
+        double part =
+            static_cast<double>(budget) * static_cast<double>(size) / static_cast<double>(total);
+        uint64_t share = std::min(static_cast<uint64_t>(part), size) + slots[i].record_size;
+        if (share > SORT_MAX_BUFFER) {
+            carry += share - SORT_MAX_BUFFER;
+            share = SORT_MAX_BUFFER;
+        }
+        shares[i] = share;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        mdf_sort_slot &slot = slots[i];
+        uint64_t size = static_cast<uint64_t>(slot.record_size) * slot.records;
+        if (size == 0) continue;
+        uint64_t share = shares[i];
+        if (carry > 0 && share < size && share < SORT_MAX_BUFFER) {
+            share += carry;
+            if (share > size) {
+                carry = share - size;
+                share = size;
+            } else {
+                carry = 0;
+            }
+        }
+        if (share > SORT_MAX_BUFFER) {
+            carry += share - SORT_MAX_BUFFER;
+            share = SORT_MAX_BUFFER;
+        }
+        if (share <= slot.record_size) share = slot.record_size;
+        budget = budget > share + 1 ? budget - (share + 1) : 0;
+        owned.push_back(std::make_unique<uint8_t[]>(share + 1 + SORT_WORD_SLACK));
+        slot.buffer = owned.back().get();
+        slot.buffer_size = static_cast<uint32_t>(share + 1);
+        slot.capacity = static_cast<uint32_t>(share / slot.record_size);
+        slot.count = 0;
+        slot.write_pos = slot.buffer;
+    }
+}
+
+// One run of mdffil_sort: its streams, the input tree, the slot table and the buffers.
+struct sort_run {
+    int16_t in = -1;
+    int16_t out = -1;
+    uint8_t *id = nullptr;
+    uint8_t *hd = nullptr;
+    std::vector<sort_dg> dgs;
+    std::vector<mdf_sort_slot> slots;
+    uint64_t data_size = 0; // output data area: record size x records over all groups
+    uint64_t budget = SORT_BUDGET;
+
+    // Reads the input's tree; false when it is sorted or has no channel group.
+    bool gather(const char *name) {
+        mdfio_open(&in, name, MDFIO_READ | MDFIO_STREAM, SORT_INPUT_BUFFER);
+        mdfblk_read_structure(in, false, &id, &hd);
+        bool unsorted = false;
+        std::size_t groups = 0;
+        for (uint8_t *dg = mdfblk_link(hd, HD_FIRST_DG); dg != nullptr;
+             dg = mdfblk_link(dg, DG_NEXT_DG)) {
+            sort_dg d{dg,
+                      mdfblk_link(dg, DG_TRIGGER),
+                      mdf_u16(dg, DG_ID_BYTES),
+                      mdf_u32(dg, DG_DATA),
+                      0,
+                      0,
+                      groups,
+                      {}};
+            for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
+                 cg = mdfblk_link(cg, CG_NEXT_CG)) {
+                sort_cg c{cg, {}};
+                for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
+                     cn = mdfblk_link(cn, CN_NEXT_CN))
+                    c.cns.push_back(cn);
+                uint64_t records = mdf_u32(cg, CG_RECORDS);
+                data_size += records * mdf_u16(cg, CG_RECORD_SIZE);
+                d.records += records;
+                d.area_bytes += records * (mdf_u16(cg, CG_RECORD_SIZE) + uint64_t{d.id_bytes});
+                d.cgs.push_back(std::move(c));
+            }
+            groups += d.cgs.size();
+            if (d.cgs.size() > 1) unsorted = true;
+            dgs.push_back(std::move(d));
+        }
+        return unsorted && groups > 0;
+    }
+
+    // Refuses, before anything is written, an input whose data groups could make the copy put
+    // one group's records into another's area or over the blocks, and a copy that would need
+    // positions at or beyond 4 GB.
+    void check(uint64_t input_size) {
+        std::size_t groups = 0;
+        for (const sort_dg &d : dgs) {
+            groups += d.cgs.size();
+            if (d.id_bytes > 2) mdflib_fail(MDF_ERR_FORMAT, "");
+            if (d.id_bytes == 0 && d.cgs.size() > 1) mdflib_fail(MDF_ERR_FORMAT, "");
+            if (d.id_bytes > 0) {
+                // Record identifiers are 16-bit: one mark per value finds a repeated one.
+                std::vector<bool> seen(0x10000, false);
+                for (const sort_cg &c : d.cgs) {
+                    uint16_t rid = mdf_u16(c.cg, CG_RECORD_ID);
+                    if (seen[rid]) mdflib_fail(MDF_ERR_FORMAT, "");
+                    seen[rid] = true;
+                }
+            }
+        }
+        if (groups > 0xFFFF) mdflib_fail(MDF_ERR_FORMAT, ""); // HD's number of data groups
+        slots.reserve(groups); // the slot table; out of memory before the output is made
+        if (output_size() > SORT_POSITION_LIMIT) mdflib_fail(MDF_ERR_FORMAT, "");
+        for (const sort_dg &d : dgs)
+            if (d.records > 0 && d.data_pos + d.area_bytes > input_size)
+                mdflib_fail(MDF_ERR_FORMAT, "");
+    }
+
+    // The length of the whole copy.
+    uint64_t output_size() {
+        uint64_t size = ID_SIZE + block_length(hd) + block_length(mdfblk_link(hd, HD_PROGRAM)) +
+                        block_length(comment_block(hd, HD_COMMENT)) + data_size;
+        for (const sort_dg &d : dgs) {
+            uint64_t trigger = 0;
+            if (d.tr != nullptr)
+                trigger = block_length(d.tr) + block_length(comment_block(d.tr, TR_COMMENT));
+            for (const sort_cg &c : d.cgs) {
+                size += trigger + block_length(c.cg) +
+                        block_length(comment_block(c.cg, CG_COMMENT)) + block_length(d.dg);
+                for (uint8_t *cn : c.cns)
+                    size += block_length(cn) + block_length(mdfblk_link(cn, CN_CONVERSION)) +
+                            block_length(mdfblk_link(cn, CN_EXTENSION)) +
+                            block_length(comment_block(cn, CN_COMMENT));
+            }
+        }
+        return size;
+    }
+
+    // Appends an image at the output's current position and gives that position (0 for none).
+    uint32_t put(uint8_t *image) {
+        if (image == nullptr) return 0;
+        uint32_t position = static_cast<uint32_t>(mdfio_tell64(out));
+        mdfblk_append(out, image);
+        return position;
+    }
+
+    // Writes the blocks of the copy and fills the slot table.
+    void write_blocks(const char *name) {
+        mdfio_open_default(&out, name, MDFIO_CREATE);
+        uint8_t *pr = mdfblk_link(hd, HD_PROGRAM);
+        uint8_t *comment = comment_block(hd, HD_COMMENT);
+        uint32_t pr_pos = 0, comment_pos = 0;
+        sort_step(MDF_ERR_FORMAT, [&] {
+            put(id);
+            {
+                // The HD names no data group until it is rewritten at the end of this phase.
+                sort_snapshot keep(hd);
+                uint32_t next = static_cast<uint32_t>(HD_POSITION + block_length(hd));
+                mdf_set_u32(hd, HD_FIRST_DG, 0);
+                mdf_set_u32(hd, HD_PROGRAM, pr != nullptr ? next : 0);
+                mdf_set_u32(hd, HD_COMMENT,
+                            comment != nullptr ? next + static_cast<uint32_t>(block_length(pr))
+                                               : 0);
+                mdf_set_u16(hd, HD_DG_COUNT, 0);
+                put(hd);
+            }
+            pr_pos = put(pr);
+            comment_pos = put(comment);
+        });
+        uint64_t data_pos = mdfio_tell64(out);
+        sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(out, data_pos + data_size, MDFIO_SEEK_SET); });
+
+        uint32_t last_dg = 0;
+        for (sort_dg &d : dgs) {
+            for (sort_cg &c : d.cgs) {
+                sort_step(MDF_ERR_FORMAT, [&] { last_dg = write_group(d, c, last_dg, data_pos); });
+                uint8_t *cg = c.cg;
+                mdf_sort_slot slot{};
+                slot.position = data_pos;
+                slot.record_size = mdf_u16(cg, CG_RECORD_SIZE);
+                slot.record_id = d.id_bytes > 0 ? mdf_u16(cg, CG_RECORD_ID) : 0;
+                slot.records = mdf_u32(cg, CG_RECORDS);
+                slots.push_back(slot);
+                data_pos += static_cast<uint64_t>(slot.record_size) * slot.records;
+            }
+        }
+
+        sort_step(MDF_ERR_WRITE, [&] {
+            sort_snapshot keep(hd);
+            mdf_set_u32(hd, HD_FIRST_DG, last_dg);
+            mdf_set_u32(hd, HD_PROGRAM, pr_pos);
+            mdf_set_u32(hd, HD_COMMENT, comment_pos);
+            mdf_set_u16(hd, HD_DG_COUNT, static_cast<uint16_t>(slots.size()));
+            mdfblk_rewrite(out, hd);
+        });
+    }
+
+    // The blocks of one channel group and its own DG; gives the DG's position.
+    uint32_t write_group(sort_dg &d, sort_cg &c, uint32_t last_dg, uint64_t data_pos) {
+        uint32_t tr_pos = 0;
+        if (d.tr != nullptr) {
+            uint32_t text = put(comment_block(d.tr, TR_COMMENT));
+            sort_snapshot keep(d.tr);
+            mdf_set_u32(d.tr, TR_COMMENT, text);
+            tr_pos = put(d.tr);
+        }
+        uint32_t last_cn = 0;
+        for (uint8_t *cn : c.cns) {
+            uint32_t cc = put(mdfblk_link(cn, CN_CONVERSION));
+            uint32_t ce = put(mdfblk_link(cn, CN_EXTENSION));
+            uint32_t text = put(comment_block(cn, CN_COMMENT));
+            sort_snapshot keep(cn);
+            mdf_set_u32(cn, CN_NEXT_CN, last_cn);
+            mdf_set_u32(cn, CN_CONVERSION, cc);
+            mdf_set_u32(cn, CN_EXTENSION, ce);
+            mdf_set_u32(cn, CN_DEPENDENCY, 0);
+            mdf_set_u32(cn, CN_COMMENT, text);
+            last_cn = put(cn);
+        }
+        uint32_t cg_pos;
+        {
+            uint32_t text = put(comment_block(c.cg, CG_COMMENT));
+            sort_snapshot keep(c.cg);
+            mdf_set_u32(c.cg, CG_NEXT_CG, 0);
+            mdf_set_u32(c.cg, CG_FIRST_CN, last_cn);
+            mdf_set_u32(c.cg, CG_COMMENT, text);
+            mdf_set_u16(c.cg, CG_RECORD_ID, 0);
+            cg_pos = put(c.cg);
+        }
+        sort_snapshot keep(d.dg);
+        mdf_set_u32(d.dg, DG_NEXT_DG, last_dg);
+        mdf_set_u32(d.dg, DG_FIRST_CG, cg_pos);
+        mdf_set_u32(d.dg, DG_TRIGGER, tr_pos);
+        mdf_set_u32(d.dg, DG_DATA, static_cast<uint32_t>(data_pos));
+        mdf_set_u16(d.dg, DG_CG_COUNT, 1);
+        mdf_set_u16(d.dg, DG_ID_BYTES, 0);
+        return put(d.dg);
+    }
+
+    // Writes the slot's buffered records to its place in the data area.
+    void flush(mdf_sort_slot &slot) {
+        if (slot.count == 0) return;
+        uint32_t bytes = slot.count * slot.record_size; // at most the buffer's size, below 64 KB
+        sort_step(MDF_ERR_WRITE, [&] {
+            mdfio_seek(out, static_cast<int64_t>(slot.position), MDFIO_SEEK_SET);
+            mdfio_write(slot.buffer, static_cast<uint16_t>(bytes), out);
+        });
+        slot.position += bytes;
+        slot.count = 0;
+        slot.write_pos = slot.buffer;
+    }
+
+    // One sequential pass over each data group's data area, records collected per group.
+    void copy_records() {
+        sort_reader reader;
+        for (sort_dg &d : dgs) {
+            mdf_sort_slot *first = slots.data() + d.first_slot;
+            std::size_t n = d.cgs.size();
+            std::vector<std::unique_ptr<uint8_t[]>> buffers;
+            sort_size_buffers(first, n, budget, buffers);
+            // Slot of each identifier byte value; checked unique before anything was written.
+            std::array<int32_t, 256> by_id;
+            by_id.fill(-1);
+            for (std::size_t i = 0; i < n; ++i)
+                if (first[i].record_id < 256) by_id[first[i].record_id] = static_cast<int32_t>(i);
+            const std::size_t trailing = d.id_bytes == 2 ? 1 : 0;
+
+            reader.start(in, d.data_pos, d.records > 0 ? d.area_bytes : 0);
+            // The longest record of the DG with its identifier bytes: while that many bytes are
+            // in the window, records are taken from it through a local pointer.
+            const std::size_t lead = d.id_bytes > 0 ? 1 : 0;
+            std::size_t longest = 0;
+            for (std::size_t i = 0; i < n; ++i)
+                longest = std::max<std::size_t>(longest, first[i].record_size);
+            const std::size_t max_span = lead + longest + trailing;
+            const uint8_t *base = reader.window.get();
+            const uint8_t *p = base + reader.at;
+            const uint8_t *e = base + reader.end;
+            for (uint64_t k = 0; k < d.records; ++k) {
+                if (static_cast<std::size_t>(e - p) < max_span) {
+                    reader.at = static_cast<std::size_t>(p - base);
+                    reader.need(static_cast<std::size_t>(
+                        std::min<uint64_t>(max_span, reader.end - reader.at + reader.left)));
+                    p = base + reader.at;
+                    e = base + reader.end;
+                }
+                mdf_sort_slot *slot = first;
+                if (lead > 0) {
+                    if (p == e) mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
+                    int32_t index = by_id[*p++];
+                    if (index < 0) mdflib_fail(MDF_ERR_FORMAT, "");
+                    slot = first + index;
+                }
+                // More records of one group than its CG declares would run into the next area.
+                if (slot->taken == slot->records) mdflib_fail(MDF_ERR_FORMAT, "");
+                ++slot->taken;
+                std::size_t size = slot->record_size;
+                if (static_cast<std::size_t>(e - p) < size + trailing)
+                    mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
+                if (size == 0) { // nothing but identifier bytes: counted and skipped
+                    p += trailing;
+                    continue;
+                }
+                sort_move(slot->write_pos, p, size);
+                p += size + trailing;
+                slot->write_pos += size;
+                if (++slot->count == slot->capacity) {
+                    flush(*slot);
+                    sort_progress(d.records, k);
+                }
+            }
+            reader.at = static_cast<std::size_t>(p - base);
+            for (std::size_t i = 0; i < n; ++i) {
+                flush(first[i]);
+                first[i].buffer = nullptr;
+                first[i].write_pos = nullptr;
+            }
+        }
+    }
+
+    // Closes both streams; failures of the closes do not hide the sort's own status.
+    void close_streams() {
+        if (out != -1) mdflib_catch([&] { mdfio_close(out); });
+        if (in != -1) mdflib_catch([&] { mdfio_close(in); });
+    }
+};
+
+} // namespace
+
+int16_t mdffil_test_sorted(const char *name) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
+        mdflib_enter_level();
+        mdf_file_rec *file = nullptr;
+        int16_t status = mdflib_catch([&] {
+            mdffil_open(&file, name, MDFFIL_READ);
+            mdffil_check_sorted(file);
+        });
+        if (file != nullptr) {
+            int16_t closed = mdflib_catch([&] { mdffil_close(file); });
+            if (status == 0) status = closed;
+        }
+        mdflib_leave_level();
+        if (status != 0) mdflib_raise(status);
+    });
+}
+
+int16_t mdffil_sort(const char *input_name, const char *output_name) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
+        mdflib_enter_level();
+        sort_run run;
+        int16_t status = mdflib_catch([&] {
+            if (!run.gather(input_name)) mdflib_raise(MDF_ALREADY_SORTED);
+            run.check(mdfio_size(run.in));
+            run.write_blocks(output_name);
+            run.copy_records();
+        });
+        bool created = run.out != -1;
+        run.close_streams();
+        // An incomplete copy must not be taken for a sorted file.
+        if (status != 0 && created) std::remove(output_name);
+        mdflib_leave_level();
+        if (status != 0) mdflib_raise(status);
     });
 }

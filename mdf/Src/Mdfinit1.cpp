@@ -10,6 +10,7 @@ void discard_all() {
     mdflib_state_t &s = mdflib_state;
     for (mdf_file_rec *f = s.files, *next; f != nullptr; f = next) {
         next = f->next;
+        mdfblk_index_delete(f->index);
         f->magic = 0;
         mdflib_free(f);
     }
@@ -39,8 +40,12 @@ void discard_all() {
     s.files = nullptr;
     s.groups = nullptr;
     s.channels = nullptr;
+    s.groups_tail = nullptr;
+    s.channels_tail = nullptr;
     s.blocks = nullptr;
     s.links = nullptr;
+    mdflst_block_clear_index();
+    mdflst_link_clear_index();
     mdfio_close_all();
 }
 
@@ -140,10 +145,11 @@ void mdflib_close_level(int32_t level) {
     }
     release_from_level<mdf_block_node, MDF_BLOCK_MAGIC>(mdflib_state.blocks, level,
                                                         [](mdf_block_node *b) {
+                                                            mdflst_block_unindex(b);
                                                             mdflib_free(b->image);
                                                             mdflib_free(b->snapshot);
                                                         });
     release_from_level<mdf_link_node, MDF_LINK_MAGIC>(mdflib_state.links, level,
-                                                      [](mdf_link_node *) {});
+                                                      mdflst_link_unindex);
     if (first != 0) mdflib_raise(first);
 }

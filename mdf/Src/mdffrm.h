@@ -18,7 +18,8 @@ int16_t mdffrm_parse(double x, const char *text, double *result);
 // points, both in place and never beyond the bound, skips leading blanks, reads a plain number
 // (digits and points, a leading minus) directly (an empty text gives 0) and hands anything else
 // to mdffrm_parse. Returns the code of mdffrm_parse (0 for a plain number); *result is 0 on
-// failure.
+// failure. Texts of up to 1024 bytes are compiled once and kept (keyed on their exact prepared
+// bytes), so a text evaluated again is not parsed again; the results are the parse's own.
 int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
 
 #endif

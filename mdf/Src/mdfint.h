@@ -323,17 +323,20 @@ struct mdf_link_node {
     mdf_link_node *next;
 };
 
+struct mdf_tree_index;
+
 // The file handle.
 struct mdf_file_rec {
-    uint32_t magic;     // MDF_FILE_MAGIC
-    int32_t level;      // usage level at creation
-    char name[129];     // file name as given at open, at most 128 characters
-    int16_t io;         // I/O handle, -1 while none is open
-    int16_t mode;       // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
-    uint16_t groups;    // number of channel groups, counted along the CG chains at open
-    uint8_t *id;        // ID block image
-    uint8_t *hd;        // HD block image
-    mdf_file_rec *next; // file list
+    uint32_t magic;        // MDF_FILE_MAGIC
+    int32_t level;         // usage level at creation
+    char name[129];        // file name as given at open, at most 128 characters
+    int16_t io;            // I/O handle, -1 while none is open
+    int16_t mode;          // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
+    uint16_t groups;       // number of channel groups, counted along the CG chains at open
+    uint8_t *id;           // ID block image
+    uint8_t *hd;           // HD block image
+    mdf_tree_index *index; // groups and channels by number (owned; see "Tree index" below)
+    mdf_file_rec *next;    // file list
 };
 
 // The buffer of a group's current record: one mdflib_alloc area (a library reset releases it
@@ -361,17 +364,25 @@ struct mdf_group_rec {
     uint8_t *cg;               // CG block image
     mdf_record_buffer *buffer; // the current record
     mdf_group_rec *next;       // group list
+    // The group's open channels in the order of the channel list (see mdfgrp_attach_channel),
+    // so that a record move or a close touches this group's channels only.
+    mdf_channel_rec *first_channel;
+    mdf_channel_rec *last_channel;
+    mdf_group_rec *previous; // group list, the record before (null for the first)
 };
 
 // The channel handle.
 struct mdf_channel_rec {
-    uint32_t magic;        // MDF_CHANNEL_MAGIC
-    mdf_group_rec *group;  // the open group of the channel
-    uint8_t *cn;           // CN block image
-    uint8_t *cc;           // CC block image, null if none
-    uint16_t access;       // reads since the group last moved
-    uint16_t writes;       // writes since the current record was last written
-    mdf_channel_rec *next; // channel list
+    uint32_t magic;                  // MDF_CHANNEL_MAGIC
+    mdf_group_rec *group;            // the open group of the channel
+    uint8_t *cn;                     // CN block image
+    uint8_t *cc;                     // CC block image, null if none
+    uint16_t access;                 // reads since the group last moved
+    uint16_t writes;                 // writes since the current record was last written
+    mdf_channel_rec *next;           // channel list
+    mdf_channel_rec *group_previous; // the group's channels (mdf_group_rec::first_channel)
+    mdf_channel_rec *group_next;
+    mdf_channel_rec *previous; // channel list, the record before (null for the first)
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -379,19 +390,21 @@ struct mdf_channel_rec {
 // ---------------------------------------------------------------------------------------------
 
 struct mdflib_state_t {
-    int16_t status;            // status of the operation in progress / the last one
-    int16_t sticky_error;      // first negative status reported since init, 0 = none
-    char sticky_text[128];     // its formatted message
-    uint16_t level;            // usage level, 0 = not initialised
-    char program_id[8];        // written into new ID blocks; not necessarily terminated
-    uint16_t io_mode_bits;     // or-ed into every open mode (MDFIO_STREAM)
-    uint16_t io_buffer_size;   // handed to the I/O open
-    mdf_file_rec *files;       // open files, new ones at the front
-    mdf_group_rec *groups;     // open groups, new ones at the end
-    mdf_channel_rec *channels; // open channels, new ones at the end
-    mdf_block_node *blocks;    // block images in memory, new ones at the front
-    mdf_link_node *links;      // link fields of those images, new ones at the front
-    int guard_depth;           // number of public operations in progress
+    int16_t status;                 // status of the operation in progress / the last one
+    int16_t sticky_error;           // first negative status reported since init, 0 = none
+    char sticky_text[128];          // its formatted message
+    uint16_t level;                 // usage level, 0 = not initialised
+    char program_id[8];             // written into new ID blocks; not necessarily terminated
+    uint16_t io_mode_bits;          // or-ed into every open mode (MDFIO_STREAM)
+    uint16_t io_buffer_size;        // handed to the I/O open
+    mdf_file_rec *files;            // open files, new ones at the front
+    mdf_group_rec *groups;          // open groups, new ones at the end
+    mdf_channel_rec *channels;      // open channels, new ones at the end
+    mdf_group_rec *groups_tail;     // the last open group, null while there is none
+    mdf_channel_rec *channels_tail; // the last open channel, null while there is none
+    mdf_block_node *blocks;         // block images in memory, new ones at the front
+    mdf_link_node *links;           // link fields of those images, new ones at the front
+    int guard_depth;                // number of public operations in progress
 };
 extern mdflib_state_t mdflib_state;
 
@@ -518,22 +531,62 @@ struct mdf_list {
         rec->next = head;
         head = rec;
     }
-    static void insert_back(T *&head, T *rec) {
+    // Lists with records at the back also keep their last record (tail; null while empty), so
+    // that appending and the test of membership take constant time.
+    static void insert_back(T *&head, T *&tail, T *rec) {
         rec->next = nullptr;
-        T **p = &head;
-        while (*p != nullptr) p = &(*p)->next;
-        *p = rec;
+        if (head == nullptr) {
+            head = rec;
+        } else {
+            T *last = tail != nullptr ? tail : head;
+            while (last->next != nullptr) last = last->next;
+            last->next = rec;
+        }
+        tail = rec;
     }
     // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
     static int16_t remove(T *&head, T *rec) {
-        for (T **p = &head; *p != nullptr; p = &(*p)->next) {
+        T *tail = nullptr;
+        return remove(head, tail, rec);
+    }
+    static int16_t remove(T *&head, T *&tail, T *rec) {
+        T *previous = nullptr;
+        for (T **p = &head; *p != nullptr; previous = *p, p = &(*p)->next) {
             if (*p == rec) {
                 *p = rec->next;
+                if (tail == rec) tail = previous;
                 rec->next = nullptr;
                 return 0;
             }
         }
         return MDF_ERR_NODE_NOT_FOUND;
+    }
+    // Whether rec is in a list kept with its tail: a record out of every list has no next.
+    static bool listed(const T *head, const T *tail, const T *rec) {
+        return head != nullptr && (rec == head || rec == tail || rec->next != nullptr);
+    }
+    // Lists of records that also know the record before them (`previous`): appending, removing
+    // and the membership test take constant time wherever the record stands.
+    static void insert_back_linked(T *&head, T *&tail, T *rec) {
+        rec->next = nullptr;
+        rec->previous = tail;
+        if (tail != nullptr)
+            tail->next = rec;
+        else
+            head = rec;
+        tail = rec;
+    }
+    static bool listed_linked(const T *head, const T *rec) {
+        return rec == head || (rec->previous != nullptr && rec->previous->next == rec);
+    }
+    // Unlinks rec; MDF_ERR_NODE_NOT_FOUND (not reported) when it is not in the list.
+    static int16_t remove_linked(T *&head, T *&tail, T *rec) {
+        if (head == nullptr || !listed_linked(head, rec)) return MDF_ERR_NODE_NOT_FOUND;
+        (rec->previous != nullptr ? rec->previous->next : head) = rec->next;
+        (rec->next != nullptr ? rec->next->previous : tail) = rec->previous;
+        rec->next = nullptr;
+        rec->previous = nullptr;
+        return 0;
     }
     // The first record for which pred holds, moved to the front of the list; null if none.
     template <class P>
@@ -563,7 +616,9 @@ void mdflst_channel_insert(mdf_channel_rec *rec);
 int16_t mdflst_channel_remove(mdf_channel_rec *rec);
 void mdflst_channel_release(mdf_channel_rec *rec);
 // Block and link nodes: insert at the front; release removes the node, then frees it (not the
-// image). The finds move the found node to the front.
+// image). The finds by image and by field go through indexes kept beside the lists (constant
+// time, the list order stays); the find by read position walks the list and moves the found
+// node to the front.
 void mdflst_block_insert(mdf_block_node *node);
 int16_t mdflst_block_remove(mdf_block_node *node);
 void mdflst_block_release(mdf_block_node *node);
@@ -573,6 +628,12 @@ void mdflst_link_insert(mdf_link_node *node);
 int16_t mdflst_link_remove(mdf_link_node *node);
 void mdflst_link_release(mdf_link_node *node);
 mdf_link_node *mdflst_link_find_field(const uint8_t *field);
+// Code that unlinks nodes by itself (the level release, the library reset) takes them out of
+// the indexes with these.
+void mdflst_block_unindex(const mdf_block_node *node);
+void mdflst_link_unindex(const mdf_link_node *node);
+void mdflst_block_clear_index();
+void mdflst_link_clear_index();
 
 // ---------------------------------------------------------------------------------------------
 // Buffered file I/O (Io)
@@ -631,8 +692,13 @@ uint8_t *mdfblk_read_id(int16_t io);
 // Reads the block at position (null for 0), registers it and its links.
 uint8_t *mdfblk_read(int16_t io, uint32_t position);
 // Reads and checks the whole block tree; with convert, REAL fields become IEEE first.
-// *id and *hd are null on failure.
-void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd);
+// *id and *hd are null on failure. The memory the tree takes is bounded in proportion to the
+// file's size (mdfblk_tree_limit): beyond it the read ends with -2007. With an index, the CG
+// and CN images are indexed in file order as they are read (see "Tree index" below).
+void mdfblk_read_structure(int16_t io, bool convert, uint8_t **id, uint8_t **hd,
+                           mdf_tree_index *index = nullptr);
+// The most memory (bytes) the block tree of a file of file_size bytes may take.
+uint64_t mdfblk_tree_limit(uint64_t file_size);
 // A new block of the type (MDFBLK_ID for the ID block), registered with its links (values 0).
 uint8_t *mdfblk_new(uint16_t type);
 // A duplicate of an image with its own node (no file position) and link nodes.
@@ -663,7 +729,8 @@ void mdfblk_rewrite(int16_t io, uint8_t *image);
 // Keeps a copy of an image / puts it back and drops it.
 void mdfblk_snapshot(uint8_t *image);
 void mdfblk_restore(uint8_t *image);
-// The number of CG blocks along the CG chain of a DG (at most 65535).
+// The number of CG blocks along the CG chain of a DG (at most 65535); a DG of an open file is
+// counted by the file's tree index without walking the chain.
 uint16_t mdfblk_cg_count(uint8_t *dg);
 // Formats date "DD:MM:YYYY" and time "HH:MM:SS" (11 and 9 bytes with the zero byte) of a
 // broken-down time / of the local time now.
@@ -678,6 +745,10 @@ void mdfblk_local_date_time(char *date, char *time);
 void mdfgrp_load_record(mdf_group_rec *group, bool scan_only);
 // The CG of the group's DG whose record identifier is id (the group's own CG first), or null.
 uint8_t *mdfgrp_find_cg(mdf_group_rec *group, uint16_t id);
+// Puts a channel that has just been put at the end of the channel list at the end of its group's
+// channels / takes a channel off its group's channels (before it leaves the channel list).
+void mdfgrp_attach_channel(mdf_channel_rec *channel);
+void mdfgrp_detach_channel(mdf_channel_rec *channel);
 // Sets the counters of the group's channels (a negative value leaves that counter alone).
 void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes);
 // The record access rules run before every value read / write of a channel.
@@ -721,6 +792,18 @@ struct mdf_conversion {
     char *text;           // type 10, text_length bytes at most
     std::size_t text_length;
 };
+// The mask of a field of bits bits (at most 32, so the shift never reaches 64).
+inline uint64_t mdf_field_mask(unsigned bits) {
+    return (uint64_t{1} << bits) - 1;
+}
+// Row i of a table conversion (types 1 and 2): raw value and physical value, two REALs.
+constexpr std::size_t MDF_TABLE_ROW = 16;
+inline double mdf_table_raw(const uint8_t *rows, uint32_t i) {
+    return mdf_real(rows, MDF_TABLE_ROW * i);
+}
+inline double mdf_table_phys(const uint8_t *rows, uint32_t i) {
+    return mdf_real(rows, MDF_TABLE_ROW * i + 8);
+}
 // The physical value of a raw value / the raw value of a physical value; false when the
 // conversion type has no rule in that direction.
 bool mdf_convert(const mdf_conversion &conv, double raw, double *physical);
@@ -740,5 +823,35 @@ int16_t mdffrm_parse(double x, const char *text, double *result);
 // first zero byte or at the bound) is upper-cased and decimal commas become points, in place,
 // never beyond the bound; a constant is read directly, anything else goes to mdffrm_parse.
 int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
+
+// ---------------------------------------------------------------------------------------------
+// Tree index (Mdf1): groups and channels by number in constant time
+// ---------------------------------------------------------------------------------------------
+//
+// mdffil_open indexes the tree of a file as it reads it: every CG image with its DG in file
+// order, and every CN image of each CG in chain order. Group numbers are those of a walk along
+// the DG chain and each DG's CG chain, counted from 1; channel numbers are positions along the
+// CG's CN chain, from 1. Use these instead of walking the chains to find a group or a channel
+// by number or to count them; the answers are those of the walk. The index checks itself on
+// every use against the chain ends it knew (the HD's first DG and the last DG's next link; for
+// the DG asked about or holding the group asked for, its first CG and its last CG's next link;
+// for a CG, its first CN and its last CN's next link) and is made again when a block was linked
+// in at an end since (a created group or channel), so no caller has to keep it up to date. A
+// CG that was not in the tree (a created group) is indexed on first use.
+
+// A new, empty index / releases one (null allowed). mdffil_open and the file release use them.
+mdf_tree_index *mdfblk_index_new();
+void mdfblk_index_delete(mdf_tree_index *index);
+// The number of channel groups of the file (at most 65535), every DG's CG chain checked.
+uint16_t mdfblk_index_groups(mdf_file_rec *file);
+// The DG and CG images of group number `number`; false (both null) for 0 or beyond the last.
+bool mdfblk_index_group(mdf_file_rec *file, uint16_t number, uint8_t **dg, uint8_t **cg);
+// The number of CG blocks along the CG chain of dg, a DG of the file (at most 65535); the same
+// as mdfblk_cg_count(dg) without walking the chain.
+uint16_t mdfblk_index_cg_count(mdf_file_rec *file, uint8_t *dg);
+// The number of CN blocks along the CN chain of cg (at most 65535).
+uint16_t mdfblk_index_cn_count(mdf_file_rec *file, uint8_t *cg);
+// The CN image numbered `number` along the CN chain of cg; null for 0 or beyond the last.
+uint8_t *mdfblk_index_cn(mdf_file_rec *file, uint8_t *cg, uint16_t number);
 
 #endif // MDFINT_H

@@ -1,5 +1,7 @@
 #include "Fakegroup_helper.h"
 
+#include <unistd.h>
+
 #include "Adf.h"
 #include "Sls.h"
 
@@ -56,7 +58,9 @@ std::filesystem::path make_temp_dir(const std::string &name) {
     if (info != nullptr) unique += std::string("_") + info->test_suite_name() + "_" + info->name();
     for (char &ch : unique)
         if (ch == '/') ch = '_';
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "traxcon_tests" / unique;
+    // One folder per process: test runs of other build folders may run at the same time.
+    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                ("traxcon_tests_" + std::to_string(getpid())) / unique;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;

@@ -4,15 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -33,6 +41,52 @@ struct temp_file {
     temp_file &operator=(const temp_file &) = delete;
 };
 
+// Starts program with argv in cwd (when not empty), standard input empty, standard output and
+// error on the given descriptors; -1 (errno set) when it cannot be started. posix_spawn where
+// it can change the directory, since a fork of a large (sanitizer) test process is slow.
+pid_t start_child(const std::string &program, char *const *argv, const std::string &cwd, int out_fd,
+                  int err_fd) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 29))
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+    int rc = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    if (rc == 0 && !cwd.empty()) rc = posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    pid_t pid = -1;
+    if (rc == 0) rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        errno = rc;
+        return -1;
+    }
+    return pid;
+#else
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        if (in < 0 || dup2(in, 0) < 0 || dup2(out_fd, 1) < 0 || dup2(err_fd, 2) < 0) _exit(126);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execv(program.c_str(), argv);
+        _exit(127);
+    }
+    return pid;
+#endif
+}
+
+// What a child wrote to one stream: at most the first 16 MB, so that a runaway program cannot
+// exhaust the test's memory.
+std::string read_output(const std::string &path) {
+    constexpr std::size_t LIMIT = 16u << 20;
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    char piece[65536];
+    while (bytes.size() < LIMIT && in.read(piece, sizeof piece).gcount() > 0)
+        bytes.append(piece, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() >= LIMIT) bytes += "\n[output cut after 16 MB]\n";
+    return bytes;
+}
+
 } // namespace
 
 std::string read_file_bytes(const std::string &path) {
@@ -47,7 +101,7 @@ std::string read_file_bytes(const std::string &path) {
 }
 
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::string &cwd) {
+                       const std::string &cwd, double time_limit) {
     run_result result;
     temp_file out, err;
     if (out.fd < 0 || err.fd < 0) {
@@ -60,18 +114,43 @@ run_result run_program(const std::string &program, const std::vector<std::string
     argv.push_back(nullptr);
 
     std::fflush(nullptr);
-    pid_t pid = fork();
+    pid_t pid = start_child(program, argv.data(), cwd, out.fd, err.fd);
     if (pid < 0) {
-        ADD_FAILURE() << "fork failed: " << std::strerror(errno);
+        ADD_FAILURE() << "cannot start " << program << ": " << std::strerror(errno);
         return result;
     }
-    if (pid == 0) {
-        int in = open("/dev/null", O_RDONLY);
-        if (in < 0 || dup2(in, 0) < 0 || dup2(out.fd, 1) < 0 || dup2(err.fd, 2) < 0) _exit(126);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+
+    // With a time limit a watchdog kills the child when it is still running at the limit. The
+    // child is reaped only after the watchdog has stood down, so the kill can never reach
+    // another process that got the same id.
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool child_ended = false;
+    std::thread watchdog;
+    if (time_limit > 0) {
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(time_limit));
+        watchdog = std::thread([&, deadline] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!ended.wait_until(lock, deadline, [&] { return child_ended; })) {
+                kill(pid, SIGKILL);
+                result.timed_out = true;
+            }
+        });
     }
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        child_ended = true;
+    }
+    ended.notify_all();
+    if (watchdog.joinable()) watchdog.join();
+    if (result.timed_out)
+        ADD_FAILURE() << program << " killed: still running after " << time_limit << " s";
+
     int wstatus = 0;
     while (waitpid(pid, &wstatus, 0) < 0) {
         if (errno != EINTR) {
@@ -87,11 +166,12 @@ run_result run_program(const std::string &program, const std::vector<std::string
     } else if (WIFSIGNALED(wstatus)) {
         result.status = WTERMSIG(wstatus);
     }
-    result.out = read_file_bytes(out.path);
-    result.err = read_file_bytes(err.path);
+    result.out = read_output(out.path);
+    result.err = read_output(err.path);
     return result;
 }
 
-run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd) {
-    return run_program(TRAXCON_BIN, args, cwd);
+run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd,
+                       double time_limit) {
+    return run_program(TRAXCON_BIN, args, cwd, time_limit);
 }

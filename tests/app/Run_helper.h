@@ -6,20 +6,24 @@
 #include <vector>
 
 struct run_result {
-    bool exited = false; // ended by exit (else by a signal)
-    int status = -1;     // exit status when exited, else the signal number
-    std::string out;     // everything written to standard output, byte for byte
-    std::string err;     // everything written to standard error, byte for byte
+    bool exited = false;    // ended by exit (else by a signal)
+    int status = -1;        // exit status when exited, else the signal number
+    std::string out;        // everything written to standard output, byte for byte
+    std::string err;        // everything written to standard error, byte for byte
+    bool timed_out = false; // killed because it ran longer than its time limit
 };
 
 // Runs `program` with `args` (argv[1] ..., passed as they are, no shell) in the directory `cwd`
 // (the current one when empty), with standard input empty. Fails the current test (and returns a
-// result with exited == false) when the program cannot be started.
+// result with exited == false) when the program cannot be started. With a time limit above 0
+// seconds a program still running at the limit is killed (timed_out, ended by a signal) and the
+// current test fails.
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
-                       const std::string &cwd = "");
+                       const std::string &cwd = "", double time_limit = 0);
 
 // run_program on the traxcon binary of this build.
-run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd = "");
+run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd = "",
+                       double time_limit = 0);
 
 // Reads a whole file as bytes; fails the current test when it cannot be read.
 std::string read_file_bytes(const std::string &path);

@@ -156,8 +156,15 @@ TEST_F(Frame, LevelsCloseWhatWasOpenedInThem) {
     EXPECT_EQ(mdflib_state.level, 2);
     ASSERT_EQ(open(path, &inner), 0);
     EXPECT_EQ(count_blocks(), 2 * outer_blocks);
+    const uint8_t *inner_field = inner->hd + HD_COMMENT;
+    const uint8_t *inner_hd = inner->hd;
+    EXPECT_NE(mdflst_link_find_field(inner_field), nullptr);
     EXPECT_EQ(mdflib_leave_level(), 0);
     EXPECT_EQ(mdflib_state.level, 1);
+    // The released nodes are gone from the lists and from their indexes.
+    EXPECT_EQ(mdflst_link_find_field(inner_field), nullptr);
+    EXPECT_EQ(mdflst_block_find_image(inner_hd), nullptr);
+    EXPECT_NE(mdflst_link_find_field(outer->hd + HD_COMMENT), nullptr);
     EXPECT_EQ(mdflib_state.files, outer); // the inner file is closed
     EXPECT_EQ(outer->next, nullptr);
     EXPECT_EQ(count_blocks(), outer_blocks);
@@ -267,16 +274,44 @@ TEST_F(Frame, ListsKeepTheirOrder) {
     EXPECT_EQ(g[1]->next, g[2]);
     EXPECT_EQ(mdflst_group_remove(g[1]), 0);
     EXPECT_EQ(g[0]->next, g[2]);
-    for (auto *x : {g[0], g[2]}) mdflst_group_remove(x);
+    // The last one removed and put back: it goes behind the one now last.
+    EXPECT_EQ(mdflst_group_remove(g[2]), 0);
+    EXPECT_EQ(g[0]->next, nullptr);
+    mdflst_group_insert(g[1]);
+    mdflst_group_insert(g[2]);
+    EXPECT_EQ(g[0]->next, g[1]);
+    EXPECT_EQ(g[1]->next, g[2]);
+    // Every one of them, the first, the middle and the last, is in the list.
+    for (auto *x : g)
+        EXPECT_EXIT(
+            {
+                stdout_to_stderr();
+                mdflst_group_release(x);
+            },
+            testing::ExitedWithCode(1), "Internal Error 1-Gnode.cpp-");
+    for (auto *x : {g[2], g[0], g[1]}) EXPECT_EQ(mdflst_group_remove(x), 0);
     for (auto *x : g) mdflst_group_release(x);
     EXPECT_EQ(mdflib_state.groups, nullptr);
+    EXPECT_EQ(mdflib_state.groups_tail, nullptr);
 
-    // Block nodes go to the front; a search moves the found one to the front.
+    // Block nodes go to the front; the search by image finds a node wherever it stands.
     uint8_t *a = mdfblk_new(MDFBLK_TX);
     uint8_t *b = mdfblk_new(MDFBLK_TX);
     EXPECT_EQ(mdflib_state.blocks->image, b);
-    EXPECT_EQ(mdfblk_find_node(a), mdflib_state.blocks);
-    EXPECT_EQ(mdflib_state.blocks->next->image, b);
+    EXPECT_EQ(mdfblk_find_node(a), mdflib_state.blocks->next);
+    EXPECT_EQ(mdfblk_find_node(b), mdflib_state.blocks);
+    // A removed node is no longer found; put back, it is found again.
+    mdf_block_node *node_a = mdfblk_find_node(a);
+    EXPECT_EQ(mdflst_block_remove(node_a), 0);
+    EXPECT_EQ(mdflst_block_find_image(a), nullptr);
+    EXPECT_EQ(mdflst_block_remove(node_a), MDF_ERR_NODE_NOT_FOUND);
+    mdflst_block_insert(node_a);
+    EXPECT_EQ(mdflst_block_find_image(a), node_a);
+    // The search by read position moves the found node to the front.
+    mdfblk_find_node(a)->read_pos = 1234;
+    EXPECT_EQ(mdflst_block_find_position(1234), node_a);
+    EXPECT_EQ(mdflib_state.blocks, node_a);
+    EXPECT_EQ(mdflst_block_find_position(4321), nullptr);
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -151,6 +153,106 @@ TEST(Sls, ClearKeepsTheBuffer) {
     EXPECT_EQ(sls_find(l.get(), "A"), SLS_NOT_FOUND);
     EXPECT_EQ(sls_add(l.get(), "B"), 0);
     sls_destroy(nullptr);
+}
+
+// The search of a list as a walk over its buffer from the front, entry by entry.
+int linear_find(const Sls *l, const std::string &s) {
+    if (l->max_length > 0 && s.size() > static_cast<size_t>(l->max_length)) return SLS_TOO_LONG;
+    int pos = 0;
+    while (pos < l->used) {
+        const char *text = reinterpret_cast<const char *>(l->data + pos + l->head_bytes);
+        if (s == text) return pos;
+        pos += l->head_bytes + static_cast<int>(std::strlen(text)) + 1;
+    }
+    return SLS_NOT_FOUND;
+}
+
+int counter_at(const Sls *l, int id) {
+    int c = 0;
+    for (int i = l->counter_bytes - 1; i >= 0; --i)
+        c = (c << 8) | l->data[id + l->length_bytes + i];
+    return c;
+}
+
+// Every answer of add, find, name and release equals that of the walk, over many random
+// strings with many repeats, in every kind of list, across a clear.
+TEST(Sls, AnswersEqualASearchFromTheFront) {
+    std::mt19937 rng(20260305);
+    const int kinds[][2] = {{0, 0}, {6, 0}, {0, 2}, {300, 1}, {5, 300}};
+    for (const auto &kind : kinds) {
+        SCOPED_TRACE(std::to_string(kind[0]) + "/" + std::to_string(kind[1]));
+        SlsPtr l = make(16, 16, kind[0], kind[1]);
+        std::vector<int> ids;
+        auto random_string = [&] {
+            std::string s(rng() % 8, ' '); // up to 7 characters, also the empty string
+            for (char &c : s) c = static_cast<char>('a' + rng() % 3);
+            return s;
+        };
+        for (int step = 0; step < 20000; ++step) {
+            if (step == 12000) {
+                sls_clear(l.get());
+                ids.clear();
+            }
+            const std::string s = random_string();
+            const int before = linear_find(l.get(), s);
+            switch (rng() % 4) {
+            case 0: { // add
+                int expected = before;
+                if (before == SLS_NOT_FOUND)
+                    expected = l->used;
+                else if (before >= 0 && l->max_count > 0 &&
+                         counter_at(l.get(), before) >= l->max_count)
+                    expected = SLS_COUNTER;
+                const int id = sls_add(l.get(), s.c_str());
+                ASSERT_EQ(id, expected) << s;
+                if (id >= 0) ids.push_back(id);
+                break;
+            }
+            case 1: { // find
+                int expected = before;
+                if (before >= 0 && l->max_count > 0 && counter_at(l.get(), before) == 0)
+                    expected = SLS_NOT_FOUND;
+                ASSERT_EQ(sls_find(l.get(), s.c_str()), expected) << s;
+                break;
+            }
+            case 2: // release
+                if (!ids.empty() && l->max_count > 0) {
+                    const int id = ids[rng() % ids.size()];
+                    const int c = counter_at(l.get(), id);
+                    ASSERT_EQ(sls_release(l.get(), id), c > 0 ? c - 1 : SLS_NOT_FOUND);
+                }
+                break;
+            default: // name
+                if (!ids.empty()) {
+                    const int id = ids[rng() % ids.size()];
+                    const char *name = sls_name(l.get(), id);
+                    if (l->max_count > 0 && counter_at(l.get(), id) == 0) {
+                        ASSERT_EQ(name, nullptr);
+                    } else {
+                        ASSERT_NE(name, nullptr);
+                        ASSERT_EQ(linear_find(l.get(), name), id);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Sls, ManyColumnNamesAreFoundWithTheirIds) {
+    // As the converter uses it: is a name there, else add it; 100000 distinct names.
+    SlsPtr l = make(0, 0, 0, 0);
+    std::vector<int> ids;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string n = "CHANNEL_" + std::to_string(i * 7919 % 100000);
+        ASSERT_EQ(sls_find(l.get(), n.c_str()), SLS_NOT_FOUND);
+        ids.push_back(sls_add(l.get(), n.c_str()));
+    }
+    EXPECT_EQ(ids[1], static_cast<int>(std::strlen("CHANNEL_0")) + 1);
+    for (int i = 0; i < 100000; i += 997) {
+        const std::string n = "CHANNEL_" + std::to_string(i * 7919 % 100000);
+        ASSERT_EQ(sls_find(l.get(), n.c_str()), ids[i]);
+        ASSERT_EQ(linear_find(l.get(), n), ids[i]);
+    }
 }
 
 TEST(SlsDeathTest, NullListStopsTheProgram) {
