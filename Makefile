@@ -1,6 +1,7 @@
 # Convenience front end: every target builds with CMake and Ninja into build/.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 
 .PHONY: all build demo test test-asan bench fuzz clean
@@ -29,5 +30,9 @@ BENCH_SIZE ?= 200M
 bench:
 	bench/run.sh $(BENCH_SIZE)
 
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTRAXCON_FUZZ=ON -DTRAXCON_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

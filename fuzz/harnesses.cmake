@@ -1,0 +1,31 @@
+# The fuzz harnesses, shared by the libFuzzer build (fuzz/) and the corpus replay (fuzz/replay/).
+# Each harness is fuzz/fuzz_<name>.cpp; it is built only once the module it exercises exists.
+#   traxcon_fuzz_harnesses(<out-var>) sets <out-var> to the list of harness names that can be built.
+#   traxcon_fuzz_deps_<name> lists the libraries a harness links (by their plain names).
+set(traxcon_fuzz_deps_cmdline conv utils)
+set(traxcon_fuzz_needs_cmdline app/Start.cpp)
+set(traxcon_fuzz_deps_adf utils)
+set(traxcon_fuzz_needs_adf utils/Adf.cpp)
+set(traxcon_fuzz_deps_formula mdflib)
+set(traxcon_fuzz_needs_formula mdf/Src/Mdffrm.cpp)
+set(traxcon_fuzz_deps_mdf conv mdflib utils)
+set(traxcon_fuzz_needs_mdf mdf/Src/Mdffile1.cpp mdf/Src/Mdfgrp1.cpp mdf/Src/Mdfchn1.cpp)
+
+function(traxcon_fuzz_harnesses out)
+  set(names)
+  foreach(name cmdline adf formula mdf)
+    set(ok TRUE)
+    if(NOT EXISTS ${PROJECT_SOURCE_DIR}/fuzz/fuzz_${name}.cpp)
+      set(ok FALSE)
+    endif()
+    foreach(file ${traxcon_fuzz_needs_${name}})
+      if(NOT EXISTS ${PROJECT_SOURCE_DIR}/${file})
+        set(ok FALSE)
+      endif()
+    endforeach()
+    if(ok)
+      list(APPEND names ${name})
+    endif()
+  endforeach()
+  set(${out} ${names} PARENT_SCOPE)
+endfunction()
