@@ -192,6 +192,9 @@ int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group);
 int16_t mdfgrp_records(uint32_t *count, mdf_group_rec *group);
 int16_t mdfgrp_record_index(uint32_t *index, mdf_group_rec *group);
 // The address of the current record's data; returns the record buffer's length. No checks.
+// The buffer holds the identifier byte(s) and spare bytes as well, and the address lies behind a
+// leading identifier byte: the record's data are its record size (from the CG) bytes from the
+// address, not the returned length.
 uint16_t mdfgrp_record_data(uint8_t **data, mdf_group_rec *group);
 // Iterate the open groups of a file; MDF_NO_MORE_GROUPS and null at the end.
 int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file);
