@@ -14,6 +14,7 @@
 //            (deg C, linear), U_batt (V, linear)
 // Every time channel counts milliseconds (32-bit unsigned, linear 0.001 s per count), so equal
 // times of different groups are equal numbers.
+#include "mdf_image.h"
 #include "mdfint.h"
 #include "mdflib.h"
 
@@ -281,33 +282,7 @@ bool write_sorted(const std::string &name) {
 // The unsorted file, byte by byte
 // ---------------------------------------------------------------------------------------------
 
-struct bytes {
-    std::vector<uint8_t> data;
-    std::size_t block(const char *type, std::size_t size) {
-        std::size_t at = data.size();
-        data.resize(at + size, 0);
-        if (type != nullptr) {
-            std::memcpy(&data[at], type, 2);
-            u16(at + 2, static_cast<uint16_t>(size));
-        }
-        return at;
-    }
-    void u16(std::size_t at, uint16_t v) {
-        data[at] = static_cast<uint8_t>(v);
-        data[at + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    void u32(std::size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) data[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-    void real(std::size_t at, double v) {
-        uint64_t bits = 0;
-        std::memcpy(&bits, &v, 8);
-        for (int i = 0; i < 8; ++i) data[at + i] = static_cast<uint8_t>(bits >> (8 * i));
-    }
-    void text(std::size_t at, const char *s, std::size_t field) {
-        std::memcpy(&data[at], s, std::min(std::strlen(s), field));
-    }
-};
+using bytes = mdf_image;
 
 // First bits as MDFLIB places them at creation: values of up to 8 bits fill a partly used byte
 // when they fit, every other value starts on a byte boundary.

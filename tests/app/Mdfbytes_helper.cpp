@@ -1,5 +1,7 @@
 #include "Mdfbytes_helper.h"
 
+#include "mdf_image.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -7,33 +9,7 @@
 
 namespace {
 
-struct image {
-    std::vector<uint8_t> data;
-    std::size_t block(const char *type, std::size_t size) {
-        std::size_t at = data.size();
-        data.resize(at + size, 0);
-        if (type != nullptr) {
-            std::memcpy(&data[at], type, 2);
-            u16(at + 2, static_cast<uint16_t>(size));
-        }
-        return at;
-    }
-    void u16(std::size_t at, uint16_t v) {
-        data[at] = static_cast<uint8_t>(v);
-        data[at + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    void u32(std::size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) data[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-    void real(std::size_t at, double v) {
-        uint64_t bits = 0;
-        std::memcpy(&bits, &v, 8);
-        for (int i = 0; i < 8; ++i) data[at + i] = static_cast<uint8_t>(bits >> (8 * i));
-    }
-    void text(std::size_t at, const std::string &s, std::size_t field) {
-        std::memcpy(&data[at], s.data(), std::min(s.size(), field));
-    }
-};
+using image = mdf_image;
 
 struct layout {
     std::vector<uint16_t> first_bit;
