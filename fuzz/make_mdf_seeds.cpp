@@ -18,7 +18,7 @@ using mdfbuild::Builder;
 namespace {
 
 // One DG with one CG of the given channels and conversions, `records` records of `size` bytes.
-struct channel_spec {
+struct channel_desc {
     mdfbuild::CnInfo cn;
     int cc_type = -1; // -1: no CC
     std::vector<double> params;
@@ -26,15 +26,15 @@ struct channel_spec {
     bool formula_terminated = true;
 };
 
-Builder one_group(const std::vector<channel_spec> &specs, std::uint16_t size, std::uint32_t records,
+Builder one_group(const std::vector<channel_desc> &descs, std::uint16_t size, std::uint32_t records,
                   std::uint16_t float_format = 0) {
     Builder b;
     b.id(float_format);
     const std::uint32_t hd = b.hd({.author = "seed", .project = "fuzz", .dg_count = 1});
     const std::uint32_t dg = b.dg(1, 0);
-    const std::uint32_t cg = b.cg(1, static_cast<std::uint16_t>(specs.size()), size, records);
+    const std::uint32_t cg = b.cg(1, static_cast<std::uint16_t>(descs.size()), size, records);
     std::vector<std::uint32_t> cns;
-    for (const channel_spec &s : specs) {
+    for (const channel_desc &s : descs) {
         const std::uint32_t cn = b.cn(s.cn);
         if (s.cc_type == 10)
             b.link(cn, CN_CONVERSION, b.cc_formula(s.formula, s.formula_terminated));
@@ -62,9 +62,9 @@ Builder one_group(const std::vector<channel_spec> &specs, std::uint16_t size, st
     return b;
 }
 
-channel_spec ch(const mdfbuild::CnInfo &cn, int cc_type = -1, std::vector<double> params = {},
+channel_desc ch(const mdfbuild::CnInfo &cn, int cc_type = -1, std::vector<double> params = {},
                 std::string formula = "", bool terminated = true) {
-    return channel_spec{cn, cc_type, std::move(params), std::move(formula), terminated};
+    return channel_desc{cn, cc_type, std::move(params), std::move(formula), terminated};
 }
 
 void save(const std::string &dir, const char *name, const Builder &b) {

@@ -117,7 +117,7 @@ constexpr uint16_t MDF_FLOAT_VAX_D = 2;
 // HD block, header, fixed size 164.
 constexpr uint16_t HD_FIRST_DG = 4;  // LINK     first DG block
 constexpr uint16_t HD_COMMENT = 8;   // LINK     TX block: file comment
-constexpr uint16_t HD_PROGRAM = 12;  // LINK     PR block: program-specific data
+constexpr uint16_t HD_PROGRAM = 12;  // LINK     PR block: data of the writing program
 constexpr uint16_t HD_DG_COUNT = 16; // UINT16   number of data groups
 constexpr uint16_t HD_DATE = 18;     // CHAR[10] DD:MM:YYYY
 constexpr uint16_t HD_TIME = 28;     // CHAR[8]  HH:MM:SS

@@ -14,7 +14,7 @@
 namespace {
 
 struct fake_group_state {
-    fake_group_spec spec;
+    fake_group_desc desc;
     std::size_t pos = 0;
     std::vector<bool> read; // index 0: time channel, then the value channels
 };
@@ -33,20 +33,20 @@ std::vector<std::unique_ptr<fake_channel>> channels_state;
 int fake_read(double *value, mdf_channel_rec *channel) {
     fake_channel *c = reinterpret_cast<fake_channel *>(channel);
     fake_group_state &g = *c->group;
-    if (g.spec.times.empty()) return 1;
+    if (g.desc.times.empty()) return 1;
     if (g.read[c->index]) {
-        if (g.pos + 1 >= g.spec.times.size()) return 1;
+        if (g.pos + 1 >= g.desc.times.size()) return 1;
         ++g.pos;
         g.read.assign(g.read.size(), false);
     }
     g.read[c->index] = true;
     if (c->index == 0) {
-        if (g.spec.fail_at >= 0 && g.pos == static_cast<std::size_t>(g.spec.fail_at))
-            return g.spec.fail_status;
-        *value = g.spec.times[g.pos];
+        if (g.desc.fail_at >= 0 && g.pos == static_cast<std::size_t>(g.desc.fail_at))
+            return g.desc.fail_status;
+        *value = g.desc.times[g.pos];
         return 0;
     }
-    const std::vector<double> &values = g.spec.channels[c->index - 1].values;
+    const std::vector<double> &values = g.desc.channels[c->index - 1].values;
     if (g.pos >= values.size()) return 1;
     *value = values[g.pos];
     return 0;
@@ -83,7 +83,7 @@ std::vector<std::string> adf_value_lines(const std::string &adf_text) {
     return lines;
 }
 
-void fake_convert(fake_run &run, const std::vector<fake_group_spec> &groups) {
+void fake_convert(fake_run &run, const std::vector<fake_group_desc> &groups) {
     groups_state.clear();
     channels_state.clear();
     run.dir = make_temp_dir("merge");
@@ -94,23 +94,23 @@ void fake_convert(fake_run &run, const std::vector<fake_group_spec> &groups) {
     ASSERT_NE(run.t.adf, nullptr);
 
     uint32_t number = 0;
-    for (const fake_group_spec &spec : groups) {
+    for (const fake_group_desc &desc : groups) {
         ++number;
         auto state = std::make_unique<fake_group_state>();
-        state->spec = spec;
-        state->read.assign(spec.channels.size() + 1, false);
+        state->desc = desc;
+        state->read.assign(desc.channels.size() + 1, false);
         conv_group g;
         g.number = number;
         channels_state.push_back(std::make_unique<fake_channel>(fake_channel{state.get(), 0}));
         g.time_handle = reinterpret_cast<mdf_channel_rec *>(channels_state.back().get());
-        for (std::size_t j = 0; j < spec.channels.size(); ++j) {
+        for (std::size_t j = 0; j < desc.channels.size(); ++j) {
             channels_state.push_back(
                 std::make_unique<fake_channel>(fake_channel{state.get(), j + 1}));
             conv_channel c;
             c.handle = reinterpret_cast<mdf_channel_rec *>(channels_state.back().get());
-            c.bits = spec.channels[j].bits;
+            c.bits = desc.channels[j].bits;
             c.number = static_cast<uint32_t>(j + 2);
-            c.name_id = conv_unique_name(run.t, spec.channels[j].name.c_str(), number,
+            c.name_id = conv_unique_name(run.t, desc.channels[j].name.c_str(), number,
                                          static_cast<unsigned>(j + 2));
             g.channels.push_back(c);
         }

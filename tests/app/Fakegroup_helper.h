@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-struct fake_channel_spec {
+struct fake_channel_desc {
     std::string name;
     uint16_t bits = 16;
     std::vector<double> values; // one per record; fewer values than records: status 1 there
 };
 
-struct fake_group_spec {
+struct fake_group_desc {
     std::vector<double> times;
-    std::vector<fake_channel_spec> channels;
+    std::vector<fake_channel_desc> channels;
     long fail_at = -1; // record index at which the time channel read returns fail_status
     int fail_status = -2004;
 };
@@ -40,7 +40,7 @@ struct fake_run {
 
 // Sets up the tables (names through conv_unique_name, groups numbered from 1), opens the ADF file,
 // writes the header and runs the merge, then closes the ADF file and reads it back.
-void fake_convert(fake_run &run, const std::vector<fake_group_spec> &groups);
+void fake_convert(fake_run &run, const std::vector<fake_group_desc> &groups);
 
 // The value lines of an ADF text: every line that is neither a comment nor a "#" line.
 std::vector<std::string> adf_value_lines(const std::string &adf_text);

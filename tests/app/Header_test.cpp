@@ -13,15 +13,15 @@ class Header : public testing::Test {
     void TearDown() override { conv_set_language(1); }
 };
 
-fake_group_spec two_channel_group() {
-    fake_group_spec g;
+fake_group_desc two_channel_group() {
+    fake_group_desc g;
     g.times = {0, 1};
     g.channels = {{"n", 16, {1, 2}}, {"v", 8, {3, 4}}};
     return g;
 }
 
-fake_group_spec one_channel_group() {
-    fake_group_spec g;
+fake_group_desc one_channel_group() {
+    fake_group_desc g;
     g.times = {0, 1};
     g.channels = {{"sw", 1, {0, 1}}};
     return g;
@@ -64,7 +64,7 @@ TEST_F(Header, GermanTexts) {
 }
 
 TEST_F(Header, KgKnLineOfManyColumnsWrittenWhole) {
-    fake_group_spec g;
+    fake_group_desc g;
     g.times = {0, 1};
     std::string expected = "! kg/kn";
     for (int j = 1; j <= 600; ++j) {

@@ -19,16 +19,16 @@ class Merge : public testing::Test {
     void TearDown() override { conv_set_language(1); }
 };
 
-fake_group_spec group(std::vector<double> times, std::vector<double> values,
+fake_group_desc group(std::vector<double> times, std::vector<double> values,
                       const std::string &name, uint16_t bits = 16) {
-    fake_group_spec g;
+    fake_group_desc g;
     g.times = std::move(times);
     g.channels.push_back({name, bits, std::move(values)});
     return g;
 }
 
 // A at 0, 1, 2, 3 and B at 0.5, 1.5, 2.5, 3.5.
-std::vector<fake_group_spec> shifted_groups() {
+std::vector<fake_group_desc> shifted_groups() {
     return {group({0, 1, 2, 3}, {0, 10, 30, 60}, "A"),
             group({0.5, 1.5, 2.5, 3.5}, {100, 200, 400, 800}, "B")};
 }
@@ -98,7 +98,7 @@ TEST_F(Merge, EqualTimesUseTheLaterRecord) {
 
 TEST_F(Merge, BitChannelHeldAndWarnedOnce) {
     fake_run run;
-    fake_group_spec a = group({0, 1, 2, 3}, {0, 0.5, 0.5, 1}, "SW", 1);
+    fake_group_desc a = group({0, 1, 2, 3}, {0, 0.5, 0.5, 1}, "SW", 1);
     a.channels.push_back({"V", 8, {0, 10, 20, 30}});
     fake_convert(run, {a, group({0, 0.5, 1, 1.5, 2, 2.5, 3}, {0, 0, 0, 0, 0, 0, 0}, "B")});
     EXPECT_EQ(adf_value_lines(run.adf_text),
@@ -228,8 +228,8 @@ TEST_F(MergeDeath, LibraryErrorWhilePriming) {
         {
             fake_run run;
             run.capture = false;
-            fake_group_spec a = group({0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, "A");
-            fake_group_spec b = group({3, 4}, {3, 4}, "B");
+            fake_group_desc a = group({0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, "A");
+            fake_group_desc b = group({3, 4}, {3, 4}, "B");
             a.fail_at = 2; // in the priming's advance loop
             fake_convert(run, {a, b});
         },
@@ -241,7 +241,7 @@ TEST_F(MergeDeath, LibraryErrorInFollowingLines) {
         {
             fake_run run;
             run.capture = false;
-            fake_group_spec a = group({0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, "A");
+            fake_group_desc a = group({0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, "A");
             a.fail_at = 3;
             a.fail_status = -1003;
             fake_convert(run, {a});

@@ -287,16 +287,16 @@ TEST_F(Channels, ValuesRoundTripThroughEveryDataType) {
     ASSERT_EQ(open(path, &f, MDFFIL_CREATE), 0);
     mdf_group_rec *g = nullptr;
     ASSERT_EQ(mdfgrp_open(&g, f, 0, MDFGRP_CREATE), 0);
-    struct Spec {
+    struct Layout {
         uint16_t bits, type;
         const char *name;
     };
-    const Spec specs[] = {{32, MDFCHN_UNSIGNED, "U32"}, {1, MDFCHN_UNSIGNED, "U1"},
-                          {5, MDFCHN_SIGNED, "S5"},     {12, MDFCHN_SIGNED, "S12"},
-                          {32, MDFCHN_SIGNED, "S32"},   {32, MDFCHN_FLOAT, "F"},
-                          {32, MDFCHN_VAX_F, "VAXF"},   {0, MDFCHN_UNSIGNED, "ZERO"}};
+    const Layout layouts[] = {{32, MDFCHN_UNSIGNED, "U32"}, {1, MDFCHN_UNSIGNED, "U1"},
+                              {5, MDFCHN_SIGNED, "S5"},     {12, MDFCHN_SIGNED, "S12"},
+                              {32, MDFCHN_SIGNED, "S32"},   {32, MDFCHN_FLOAT, "F"},
+                              {32, MDFCHN_VAX_F, "VAXF"},   {0, MDFCHN_UNSIGNED, "ZERO"}};
     std::vector<mdf_channel_rec *> ch;
-    for (const Spec &s : specs) {
+    for (const Layout &s : layouts) {
         mdf_channel_rec *c = nullptr;
         ASSERT_EQ(mdfchn_create(&c, g, MDFCHN_VALUE, s.bits, s.type, s.name), 0);
         ch.push_back(c);
@@ -325,7 +325,7 @@ TEST_F(Channels, ValuesRoundTripThroughEveryDataType) {
     for (int k = 0; k < 3; ++k) {
         std::vector<double> v = values(k);
         for (std::size_t i = 0; i < ch.size(); ++i)
-            ASSERT_EQ(mdfchn_write_raw_real(ch[i], v[i]), 0) << specs[i].name;
+            ASSERT_EQ(mdfchn_write_raw_real(ch[i], v[i]), 0) << layouts[i].name;
         ASSERT_EQ(mdfchn_write_value(clin, 12.0 + k), 0);
         ASSERT_EQ(mdfchn_write_value(ctab, 50.0 + 10 * k), 0);
     }
@@ -348,10 +348,10 @@ TEST_F(Channels, ValuesRoundTripThroughEveryDataType) {
         for (std::size_t i = 0; i < ch.size(); ++i) {
             double x = 0;
             ASSERT_EQ(mdfchn_read_raw_real(&x, rd[i]), 0);
-            if (specs[i].type == MDFCHN_FLOAT || specs[i].type == MDFCHN_VAX_F)
-                EXPECT_FLOAT_EQ(x, v[i]) << specs[i].name << " record " << k;
+            if (layouts[i].type == MDFCHN_FLOAT || layouts[i].type == MDFCHN_VAX_F)
+                EXPECT_FLOAT_EQ(x, v[i]) << layouts[i].name << " record " << k;
             else
-                EXPECT_EQ(x, v[i]) << specs[i].name << " record " << k;
+                EXPECT_EQ(x, v[i]) << layouts[i].name << " record " << k;
         }
         double x = 0;
         ASSERT_EQ(mdfchn_read_value(&x, rd[8]), 0);
