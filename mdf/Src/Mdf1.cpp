@@ -221,14 +221,23 @@ uint8_t *follow(int16_t io, uint8_t *parent, uint16_t offset, uint16_t type) {
     return image;
 }
 
-// Remembers the block positions of one chain; a position met twice is a loop: -2004.
-struct chain_guard {
+// Reads the chain of blocks of one type that starts at link first of owner and goes on through
+// link next of each block, handing every block to visit in chain order. A position met twice
+// is a loop: -2004.
+template <typename Visit>
+void read_chain(int16_t io, uint8_t *owner, uint16_t first, uint16_t next, uint16_t type,
+                Visit &&visit) {
     std::unordered_set<uint32_t> seen;
-    void visit(const uint8_t *parent, uint16_t offset) {
-        uint32_t position = mdf_u32(parent, offset);
+    uint8_t *parent = owner;
+    for (uint16_t link = first;; link = next) {
+        uint32_t position = mdf_u32(parent, link);
         if (position != 0 && !seen.insert(position).second) mdflib_fail(MDF_ERR_FORMAT);
+        uint8_t *block = follow(io, parent, link, type);
+        if (block == nullptr) return;
+        visit(block);
+        parent = block;
     }
-};
+}
 
 void read_channel(int16_t io, real_conversion conv, uint8_t *cn) {
     convert(conv, cn, CN_MIN);
@@ -256,13 +265,7 @@ void read_data_group(int16_t io, real_conversion conv, uint8_t *dg, mdf_tree_ind
             convert(conv, tr, event + TR_EVENT_POST);
         }
     }
-    chain_guard cgs;
-    uint8_t *parent = dg;
-    uint16_t link = DG_FIRST_CG;
-    for (;;) {
-        cgs.visit(parent, link);
-        uint8_t *cg = follow(io, parent, link, MDFBLK_CG);
-        if (cg == nullptr) break;
+    read_chain(io, dg, DG_FIRST_CG, CG_NEXT_CG, MDFBLK_CG, [&](uint8_t *cg) {
         std::vector<uint8_t *> *indexed = nullptr;
         if (index != nullptr) {
             index->add_group(cg);
@@ -270,21 +273,11 @@ void read_data_group(int16_t io, real_conversion conv, uint8_t *dg, mdf_tree_ind
             indexed->clear();
         }
         follow(io, cg, CG_COMMENT, 0);
-        chain_guard cns;
-        uint8_t *cn_parent = cg;
-        uint16_t cn_link = CG_FIRST_CN;
-        for (;;) {
-            cns.visit(cn_parent, cn_link);
-            uint8_t *cn = follow(io, cn_parent, cn_link, MDFBLK_CN);
-            if (cn == nullptr) break;
+        read_chain(io, cg, CG_FIRST_CN, CN_NEXT_CN, MDFBLK_CN, [&](uint8_t *cn) {
             if (indexed != nullptr) indexed->push_back(cn);
             read_channel(io, conv, cn);
-            cn_parent = cn;
-            cn_link = CN_NEXT_CN;
-        }
-        parent = cg;
-        link = CG_NEXT_CG;
-    }
+        });
+    });
 }
 
 uint64_t get_bits(const double d) {
@@ -425,18 +418,10 @@ void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uin
     if (!mdf_block_is(hd, MDFBLK_HD)) mdflib_fail(MDF_ERR_FORMAT);
     follow(io, hd, HD_PROGRAM, MDFBLK_PR);
     follow(io, hd, HD_COMMENT, MDFBLK_TX);
-    chain_guard dgs;
-    uint8_t *parent = hd;
-    uint16_t link = HD_FIRST_DG;
-    for (;;) {
-        dgs.visit(parent, link);
-        uint8_t *dg = follow(io, parent, link, MDFBLK_DG);
-        if (dg == nullptr) break;
+    read_chain(io, hd, HD_FIRST_DG, DG_NEXT_DG, MDFBLK_DG, [&](uint8_t *dg) {
         if (index != nullptr) index->add_dg(dg);
         read_data_group(io, conv, dg, index);
-        parent = dg;
-        link = DG_NEXT_DG;
-    }
+    });
     if (index != nullptr) {
         index->first_dg = mdfblk_link(hd, HD_FIRST_DG);
         index->built = true;
