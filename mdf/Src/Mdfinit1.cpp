@@ -5,45 +5,31 @@ mdflib_state_t mdflib_state{};
 
 namespace {
 
+// Frees every record of a list (with the parts release frees first) and empties the list.
+template <class T, class Parts>
+void free_list(T *&head, Parts &&release_parts) {
+    for (T *node = head, *next; node != nullptr; node = next) {
+        next = node->next;
+        release_parts(node);
+        node->magic = 0;
+        mdflib_free(node);
+    }
+    head = nullptr;
+}
+
 // Releases everything the library holds without writing anything back (a restart).
 void discard_all() {
     mdflib_state_t &s = mdflib_state;
-    for (mdf_file_rec *f = s.files, *next; f != nullptr; f = next) {
-        next = f->next;
-        mdfblk_index_delete(f->index);
-        f->magic = 0;
-        mdflib_free(f);
-    }
-    for (mdf_group_rec *g = s.groups, *next; g != nullptr; g = next) {
-        next = g->next;
-        mdflib_free(g->buffer);
-        g->magic = 0;
-        mdflib_free(g);
-    }
-    for (mdf_channel_rec *c = s.channels, *next; c != nullptr; c = next) {
-        next = c->next;
-        c->magic = 0;
-        mdflib_free(c);
-    }
-    for (mdf_block_node *b = s.blocks, *next; b != nullptr; b = next) {
-        next = b->next;
+    free_list(s.files, [](mdf_file_rec *f) { mdfblk_index_delete(f->index); });
+    free_list(s.groups, [](mdf_group_rec *g) { mdflib_free(g->buffer); });
+    free_list(s.channels, [](mdf_channel_rec *) {});
+    free_list(s.blocks, [](mdf_block_node *b) {
         mdflib_free(b->image);
         mdflib_free(b->snapshot);
-        b->magic = 0;
-        mdflib_free(b);
-    }
-    for (mdf_link_node *l = s.links, *next; l != nullptr; l = next) {
-        next = l->next;
-        l->magic = 0;
-        mdflib_free(l);
-    }
-    s.files = nullptr;
-    s.groups = nullptr;
-    s.channels = nullptr;
+    });
+    free_list(s.links, [](mdf_link_node *) {});
     s.groups_tail = nullptr;
     s.channels_tail = nullptr;
-    s.blocks = nullptr;
-    s.links = nullptr;
     mdflst_block_clear_index();
     mdflst_link_clear_index();
     mdfio_close_all();
