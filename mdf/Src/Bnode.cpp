@@ -3,23 +3,16 @@
 // node to the front.
 #include "mdfint.h"
 
-#include <unordered_map>
-
 namespace {
 
 using list = mdf_list<mdf_block_node, MDF_BLOCK_MAGIC>;
-
-// Image address -> node, for every node in the list (never destroyed, as the link index).
-std::unordered_map<const uint8_t *, mdf_block_node *> &by_image() {
-    static auto &index = *new std::unordered_map<const uint8_t *, mdf_block_node *>();
-    return index;
-}
+using node_index = mdf_node_index<mdf_block_node>;
 
 } // namespace
 
 void mdflst_block_insert(mdf_block_node *node) {
     list::check(node, __FILE__, __LINE__);
-    by_image()[node->image] = node;
+    node_index::add(node->image, node);
     list::insert_front(mdflib_state.blocks, node);
 }
 
@@ -39,11 +32,9 @@ void mdflst_block_release(mdf_block_node *node) {
 }
 
 mdf_block_node *mdflst_block_find_image(const uint8_t *image) {
-    auto &index = by_image();
-    auto it = index.find(image);
-    if (it == index.end()) return nullptr;
-    list::check(it->second, __FILE__, __LINE__);
-    return it->second;
+    mdf_block_node *node = node_index::find(image);
+    if (node != nullptr) list::check(node, __FILE__, __LINE__);
+    return node;
 }
 
 mdf_block_node *mdflst_block_find_position(uint32_t position) {
@@ -54,11 +45,9 @@ mdf_block_node *mdflst_block_find_position(uint32_t position) {
 }
 
 void mdflst_block_unindex(const mdf_block_node *node) {
-    auto &index = by_image();
-    auto it = index.find(node->image);
-    if (it != index.end() && it->second == node) index.erase(it);
+    node_index::remove(node->image, node);
 }
 
 void mdflst_block_clear_index() {
-    by_image().clear();
+    node_index::clear();
 }

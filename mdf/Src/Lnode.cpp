@@ -2,25 +2,17 @@
 // index kept beside the list, so that following a link costs the same in a tree of any size.
 #include "mdfint.h"
 
-#include <unordered_map>
-
 namespace {
 
 using list = mdf_list<mdf_link_node, MDF_LINK_MAGIC>;
-
-// Field address -> node, for every node in the list. Never destroyed, so that a library exit
-// during the program's own end still finds it.
-std::unordered_map<const uint8_t *, mdf_link_node *> &by_field() {
-    static auto &index = *new std::unordered_map<const uint8_t *, mdf_link_node *>();
-    return index;
-}
+using node_index = mdf_node_index<mdf_link_node>;
 
 } // namespace
 
 void mdflst_link_insert(mdf_link_node *node) {
     list::check(node, __FILE__, __LINE__);
     // Into the index first: a failing allocation there leaves the list unchanged.
-    by_field()[node->field] = node;
+    node_index::add(node->field, node);
     list::insert_front(mdflib_state.links, node);
 }
 
@@ -40,19 +32,15 @@ void mdflst_link_release(mdf_link_node *node) {
 }
 
 mdf_link_node *mdflst_link_find_field(const uint8_t *field) {
-    auto &index = by_field();
-    auto it = index.find(field);
-    if (it == index.end()) return nullptr;
-    list::check(it->second, __FILE__, __LINE__);
-    return it->second;
+    mdf_link_node *node = node_index::find(field);
+    if (node != nullptr) list::check(node, __FILE__, __LINE__);
+    return node;
 }
 
 void mdflst_link_unindex(const mdf_link_node *node) {
-    auto &index = by_field();
-    auto it = index.find(node->field);
-    if (it != index.end() && it->second == node) index.erase(it);
+    node_index::remove(node->field, node);
 }
 
 void mdflst_link_clear_index() {
-    by_field().clear();
+    node_index::clear();
 }

@@ -68,6 +68,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <unordered_map>
 #include <utility>
 
 // ---------------------------------------------------------------------------------------------
@@ -520,6 +521,27 @@ int mdflib_stricmp(const char *a, const char *b);
 // ---------------------------------------------------------------------------------------------
 // Record lists (Fnode, Gnode, Cnode, Bnode, Lnode)
 // ---------------------------------------------------------------------------------------------
+
+// An index beside a list: address (an image, a link field) -> node, for every node in the list.
+// Never destroyed, so that a library exit during the program's own end still finds it.
+template <class T>
+struct mdf_node_index {
+    static std::unordered_map<const uint8_t *, T *> &map() {
+        static auto &index = *new std::unordered_map<const uint8_t *, T *>();
+        return index;
+    }
+    static void add(const uint8_t *key, T *node) { map()[key] = node; }
+    static T *find(const uint8_t *key) {
+        auto it = map().find(key);
+        return it == map().end() ? nullptr : it->second;
+    }
+    // Removes the entry only if it still names this node.
+    static void remove(const uint8_t *key, const T *node) {
+        auto it = map().find(key);
+        if (it != map().end() && it->second == node) map().erase(it);
+    }
+    static void clear() { map().clear(); }
+};
 
 // The one list mechanism: singly linked through `next`, records checked by magic.
 template <class T, uint32_t Magic>
