@@ -106,7 +106,10 @@ void check_status(int16_t status) {
     case MDF_NO_MORE_CHANNELS:
     case MDF_ALREADY_SORTED:
     case MDF_NO_MORE_GROUPS:
-    case MDF_NOT_SORTED: return;
+    case MDF_NOT_SORTED:
+    case MDF_NOT_NUMERIC:
+    case MDF_FORMULA_INVALID:
+    case MDF_CONVERSION_UNKNOWN: return;
     default: break;
     }
     if (mdflib_error_name(status) == nullptr) fail("status without a text", status);
@@ -124,43 +127,13 @@ void touch_text(const char *text) {
     if (text != nullptr) (void)std::strlen(text);
 }
 
-bool has_conversion_rule(const std::uint8_t *cc) {
-    if (cc == nullptr) return true;
-    switch (mdf_u16(cc, CC_TYPE)) {
-    case CC_LINEAR:
-    case CC_TABLE_INTERP:
-    case CC_TABLE:
-    case CC_POLYNOMIAL:
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC:
-    case CC_RATIONAL:
-    case CC_FORMULA:
-    case CC_ONE_TO_ONE: return true;
-    default: return false;
-    }
-}
-
-// Layouts that the value coding cannot decode (a data type other than 0, 1, 2 and 4, more than
-// 32 bits) are an internal error by design when read; such channels are opened but not read.
-bool codable_layout(const std::uint8_t *cn) {
-    const std::uint16_t type = mdf_u16(cn, CN_DATA_TYPE);
-    return (type == 0 || type == 1 || type == 2 || type == 4) && mdf_u16(cn, CN_BITS) <= 32;
-}
-
 // Reads every open channel of the group in up to MAX_RECORDS records. False after a negative
 // status.
 bool read_records(mdf_group_rec *group, const std::vector<mdf_channel_rec *> &channels) {
     for (std::uint32_t r = 0; r < MAX_RECORDS; ++r) {
         for (mdf_channel_rec *channel : channels) {
-            if (!codable_layout(channel->cn)) continue;
-            int16_t status;
-            if (has_conversion_rule(channel->cc)) {
-                double value;
-                status = mdfchn_read_value(&value, channel);
-            } else {
-                std::uint32_t raw;
-                status = mdfchn_read_raw(&raw, channel);
-            }
+            double value;
+            int16_t status = mdfchn_read_value(&value, channel);
             if (stopped(status)) return false;
             if (status == MDF_END_OF_RECORDS) return true;
         }
@@ -182,8 +155,7 @@ bool full_pass(mdf_group_rec *group, const std::vector<mdf_channel_rec *> &numbe
         if (mdf_u16(channel->cn, CN_TYPE) == MDFCHN_TIME) time = channel;
     for (mdf_channel_rec *channel : numbered) {
         const std::uint16_t type = mdf_u16(channel->cn, CN_TYPE);
-        if ((type == MDFCHN_VALUE || type == MDFCHN_TIME) &&
-            (!codable_layout(channel->cn) || !has_conversion_rule(channel->cc)))
+        if ((type == MDFCHN_VALUE || type == MDFCHN_TIME) && mdfchn_check_value(channel) != 0)
             return false;
     }
     if (mdfgrp_seek(group, 0, MDFGRP_SEEK_SET) != 0) return false;

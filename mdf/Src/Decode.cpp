@@ -38,29 +38,120 @@ double table_read(bool interpolate, const std::uint8_t *rows, std::uint32_t n, d
 
 } // namespace
 
-std::uint32_t mdf_get_bits(const std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits) {
+std::uint64_t mdf_get_field(const std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits,
+                            bool big_endian) {
     if (bits == 0) return 0;
     const std::uint8_t *p = data + first_bit / 8;
     const unsigned offset = first_bit % 8;
-    const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers
+    const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers, up to 9
+    // The covered bytes as one number, least significant first or last; a ninth byte holds the
+    // bits above 64 that the shift by the offset brings down.
     std::uint64_t word = 0;
-    for (unsigned i = nbytes; i-- > 0;) word = (word << 8) | p[i];
-    return static_cast<std::uint32_t>((word >> offset) & mdf_field_mask(bits));
+    std::uint64_t top = 0;
+    const unsigned low = nbytes > 8 ? 8 : nbytes;
+    if (big_endian) {
+        const std::uint8_t *q = p + (nbytes - low);
+        for (unsigned i = 0; i < low; ++i) word = (word << 8) | q[i];
+        if (nbytes > 8) top = p[0];
+    } else {
+        for (unsigned i = low; i-- > 0;) word = (word << 8) | p[i];
+        if (nbytes > 8) top = p[8];
+    }
+    std::uint64_t field = word >> offset;
+    if (nbytes > 8) field |= top << (64 - offset); // offset is at least 1 here
+    return bits >= 64 ? field : field & ((std::uint64_t{1} << bits) - 1);
+}
+
+std::uint32_t mdf_get_bits(const std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits) {
+    return static_cast<std::uint32_t>(mdf_get_field(data, first_bit, bits, false));
+}
+
+mdf_layout mdf_layout_of(const std::uint8_t *cn, bool file_big_endian) {
+    mdf_layout l{};
+    l.first_bit = mdf_u16(cn, CN_FIRST_BIT);
+    if (mdf_block_size(cn) >= CN_BYTE_OFFSET + 2)
+        l.first_bit += 8u * mdf_u16(cn, CN_BYTE_OFFSET);
+    l.bits = mdf_u16(cn, CN_BITS);
+    l.data_type = mdf_u16(cn, CN_DATA_TYPE);
+    l.big_endian = file_big_endian;
+    const bool integer_bits = l.bits >= 1 && l.bits <= 64;
+    const bool float_bits = l.bits == 32 || l.bits == 64;
+    switch (l.data_type) {
+    case MDFCHN_UNSIGNED_BE:
+    case MDFCHN_SIGNED_BE:
+    case MDFCHN_FLOAT_BE:
+    case MDFCHN_DOUBLE_BE: l.big_endian = true; break;
+    case MDFCHN_UNSIGNED_LE:
+    case MDFCHN_SIGNED_LE:
+    case MDFCHN_FLOAT_LE:
+    case MDFCHN_DOUBLE_LE: l.big_endian = false; break;
+    default: break;
+    }
+    switch (l.data_type) {
+    case MDFCHN_UNSIGNED:
+    case MDFCHN_UNSIGNED_BE:
+    case MDFCHN_UNSIGNED_LE: l.kind = integer_bits ? MDF_KIND_UNSIGNED : MDF_KIND_NONE; break;
+    case MDFCHN_SIGNED:
+    case MDFCHN_SIGNED_BE:
+    case MDFCHN_SIGNED_LE: l.kind = integer_bits ? MDF_KIND_SIGNED : MDF_KIND_NONE; break;
+    case MDFCHN_FLOAT:
+    case MDFCHN_DOUBLE:
+    case MDFCHN_FLOAT_BE:
+    case MDFCHN_DOUBLE_BE:
+    case MDFCHN_FLOAT_LE:
+    case MDFCHN_DOUBLE_LE: l.kind = float_bits ? MDF_KIND_IEEE : MDF_KIND_NONE; break;
+    // VAX values are little-endian words by their nature, whatever the file's byte order.
+    case MDFCHN_VAX_F: l.kind = l.bits == 32 ? MDF_KIND_VAX_F : MDF_KIND_NONE; break;
+    case MDFCHN_VAX_G: l.kind = l.bits == 64 ? MDF_KIND_VAX_G : MDF_KIND_NONE; break;
+    case MDFCHN_VAX_D: l.kind = l.bits == 64 ? MDF_KIND_VAX_D : MDF_KIND_NONE; break;
+    default: l.kind = MDF_KIND_NONE; break;
+    }
+    if (l.kind >= MDF_KIND_VAX_F) l.big_endian = false;
+    return l;
+}
+
+double mdf_field_value(std::uint64_t v, const mdf_layout &l) {
+    switch (l.kind) {
+    case MDF_KIND_UNSIGNED: return static_cast<double>(v);
+    case MDF_KIND_SIGNED:
+        if (l.bits < 64 && (v >> (l.bits - 1)) != 0) v |= ~std::uint64_t{0} << l.bits; // extend
+        return static_cast<double>(static_cast<std::int64_t>(v));
+    case MDF_KIND_IEEE:
+        if (l.bits == 32)
+            return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(v)));
+        return std::bit_cast<double>(v);
+    case MDF_KIND_VAX_F:
+        return static_cast<double>(
+            std::bit_cast<float>(mdf_vaxf_to_ieee(static_cast<std::uint32_t>(v))));
+    case MDF_KIND_VAX_G:
+    case MDF_KIND_VAX_D: {
+        std::uint8_t bytes[8];
+        for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        if (l.kind == MDF_KIND_VAX_G)
+            mdf_vaxg_to_ieee(bytes);
+        else
+            mdf_vaxd_to_ieee(bytes);
+        return mdf_real(bytes, 0);
+    }
+    default: MDF_INTERNAL_ERROR();
+    }
 }
 
 double mdf_bits_to_raw(std::uint32_t v, std::uint32_t bits, std::uint16_t data_type) {
+    mdf_layout l{};
+    l.bits = bits;
+    l.data_type = data_type;
     switch (data_type) {
-    case 0: return static_cast<double>(v);
-    case 1:
+    case MDFCHN_UNSIGNED: l.kind = MDF_KIND_UNSIGNED; break;
+    case MDFCHN_SIGNED:
         if (bits == 0) return 0.0;
-        if (bits >= 32) return static_cast<double>(static_cast<std::int32_t>(v));
-        if (v > mdf_field_mask(bits - 1)) // above the signed limit: subtract the modulus
-            return static_cast<double>(static_cast<std::int64_t>(v) -
-                                       static_cast<std::int64_t>(mdf_field_mask(bits) + 1));
-        return static_cast<double>(v);
-    case 2: return static_cast<double>(std::bit_cast<float>(v));
-    default: return static_cast<double>(std::bit_cast<float>(mdf_vaxf_to_ieee(v)));
+        l.kind = MDF_KIND_SIGNED;
+        if (bits > 32) l.bits = 32;
+        break;
+    case MDFCHN_FLOAT: l.kind = MDF_KIND_IEEE; l.bits = 32; break;
+    default: l.kind = MDF_KIND_VAX_F; break;
     }
+    return mdf_field_value(v, l);
 }
 
 // VAX F_float, taken as the little-endian 32-bit word of its file bytes: sign in bit 15, exponent
@@ -87,7 +178,12 @@ bool mdf_convert(const mdf_conversion &c, double x, double *y) {
     case 0: *y = p[0] + p[1] * x; return true;
     case 1:
     case 2: *y = table_read(c.type == 1, c.table, c.count, x); return true;
-    case 6: *y = (p[1] - p[3] * (x - p[4])) / (p[2] * (x - p[4]) - p[0]); return true;
+    case 6: {
+        // Version 3.00 on the raw value is offset by P6 as well as P5.
+        const double d = c.p6_offset ? x - p[4] - p[5] : x - p[4];
+        *y = (p[1] - p[3] * d) / (p[2] * d - p[0]);
+        return true;
+    }
     case 7:
     case 8: {
         double arg;
@@ -113,13 +209,32 @@ bool mdf_convert(const mdf_conversion &c, double x, double *y) {
         }
         mdffrm_eval(x, c.text, c.text_length, y); // a failed formula gives 0, without status
         return true;
-    case 65535: *y = x; return true;
+    default: *y = x; return true; // one to one, the text tables and the types without a rule
+    }
+}
+
+bool mdf_conversion_known(std::uint16_t type) {
+    switch (type) {
+    case CC_LINEAR:
+    case CC_TABLE_INTERP:
+    case CC_TABLE:
+    case CC_POLYNOMIAL:
+    case CC_EXPONENTIAL:
+    case CC_LOGARITHMIC:
+    case CC_RATIONAL:
+    case CC_FORMULA:
+    case CC_VALUE_TEXT:
+    case CC_RANGE_TEXT:
+    case CC_DATE:
+    case CC_TIME:
+    case CC_ONE_TO_ONE: return true;
     default: return false;
     }
 }
 
-mdf_conversion mdf_conversion_of(const std::uint8_t *cc) {
+mdf_conversion mdf_conversion_of(const std::uint8_t *cc, std::uint16_t version) {
     mdf_conversion c{};
+    c.p6_offset = version >= ID_VERSION_300;
     const std::uint16_t size = mdf_block_size(cc);
     if (size < CC_SIZE) MDF_INTERNAL_ERROR(); // the block reader refuses shorter CC blocks
     c.type = mdf_u16(cc, CC_TYPE);
@@ -137,39 +252,43 @@ mdf_conversion mdf_conversion_of(const std::uint8_t *cc) {
     return c;
 }
 
-std::uint8_t *mdf_field_record(const mdf_group_rec *group, const std::uint8_t *cn) {
+std::uint8_t *mdf_field_record(const mdf_group_rec *group, const mdf_layout &l) {
     if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->buffer == nullptr ||
-        group->buffer->record == nullptr || group->cg == nullptr || cn == nullptr)
+        group->buffer->record == nullptr || group->cg == nullptr || l.kind == MDF_KIND_NONE)
         MDF_INTERNAL_ERROR();
-    const std::uint32_t first_bit = mdf_u16(cn, CN_FIRST_BIT);
-    const std::uint32_t bits = mdf_u16(cn, CN_BITS);
-    if (bits > 32) MDF_INTERNAL_ERROR();
     // Channels whose bits reach beyond the record are refused when they are opened.
-    if (bits > 0 && (first_bit + bits + 7) / 8 > mdf_u16(group->cg, CG_RECORD_SIZE))
-        MDF_INTERNAL_ERROR();
+    if ((l.first_bit + l.bits + 7) / 8 > mdf_u16(group->cg, CG_RECORD_SIZE)) MDF_INTERNAL_ERROR();
     return mdf_record_data(group->buffer);
 }
 
-std::uint32_t mdfdec_bits(const mdf_group_rec *group, const std::uint8_t *cn) {
-    const std::uint8_t *data = mdf_field_record(group, cn);
-    return mdf_get_bits(data, mdf_u16(cn, CN_FIRST_BIT), mdf_u16(cn, CN_BITS));
+namespace {
+
+mdf_layout layout_in(const mdf_group_rec *group, const std::uint8_t *cn) {
+    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr || cn == nullptr)
+        MDF_INTERNAL_ERROR();
+    return mdf_layout_of(cn, group->file->big_endian);
 }
 
-bool mdf_codable_type(std::uint16_t type) {
-    return type == 0 || type == 1 || type == 2 || type == 4;
+} // namespace
+
+std::uint32_t mdfdec_bits(const mdf_group_rec *group, const std::uint8_t *cn) {
+    const mdf_layout l = layout_in(group, cn);
+    const std::uint8_t *data = mdf_field_record(group, l);
+    return static_cast<std::uint32_t>(mdf_get_field(data, l.first_bit, l.bits, l.big_endian));
 }
 
 double mdfdec_raw(const mdf_group_rec *group, const std::uint8_t *cn) {
-    if (cn == nullptr || !mdf_codable_type(mdf_u16(cn, CN_DATA_TYPE))) MDF_INTERNAL_ERROR();
-    return mdf_bits_to_raw(mdfdec_bits(group, cn), mdf_u16(cn, CN_BITS), mdf_u16(cn, CN_DATA_TYPE));
+    const mdf_layout l = layout_in(group, cn);
+    const std::uint8_t *data = mdf_field_record(group, l);
+    return mdf_field_value(mdf_get_field(data, l.first_bit, l.bits, l.big_endian), l);
 }
 
 double mdfdec_value(const mdf_group_rec *group, const std::uint8_t *cn, std::uint8_t *cc) {
     const double raw = mdfdec_raw(group, cn);
     if (cc == nullptr) return raw;
-    mdf_conversion c = mdf_conversion_of(cc);
+    mdf_conversion c = mdf_conversion_of(cc, group->file->version);
     c.text = reinterpret_cast<char *>(cc + CC_PARAMS);
     double physical = 0.0;
-    if (!mdf_convert(c, raw, &physical)) MDF_INTERNAL_ERROR();
+    mdf_convert(c, raw, &physical);
     return physical;
 }

@@ -51,27 +51,50 @@ double scaled(double factor, double term) {
 
 } // namespace
 
-void mdf_put_bits(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits,
-                  std::uint32_t value) {
+void mdf_put_field(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits,
+                   std::uint64_t value) {
     if (bits == 0) return;
     std::uint8_t *p = data + first_bit / 8;
     const unsigned offset = first_bit % 8;
-    const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers
-    std::uint64_t word = 0;
-    for (unsigned i = nbytes; i-- > 0;) word = (word << 8) | p[i];
-    const std::uint64_t mask = mdf_field_mask(bits) << offset;
-    word = (word & ~mask) | ((std::uint64_t{value} << offset) & mask);
-    for (unsigned i = 0; i < nbytes; ++i) p[i] = static_cast<std::uint8_t>(word >> (8 * i));
+    const unsigned nbytes = (offset + bits + 7) / 8; // only the bytes the field covers, up to 9
+    const std::uint64_t mask = bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
+    value &= mask;
+    // Byte by byte: byte i holds bits 8i - offset to 8i - offset + 7 of the field.
+    for (unsigned i = 0; i < nbytes; ++i) {
+        const int shift = static_cast<int>(8 * i) - static_cast<int>(offset);
+        const std::uint64_t part_mask = shift >= 0 ? mask >> shift : mask << -shift;
+        const std::uint64_t part_value = shift >= 0 ? value >> shift : value << -shift;
+        const auto m = static_cast<std::uint8_t>(part_mask);
+        p[i] = static_cast<std::uint8_t>((p[i] & ~m) | (static_cast<std::uint8_t>(part_value) & m));
+    }
 }
 
-std::uint32_t mdf_raw_to_bits(double x, std::uint32_t bits, std::uint16_t data_type) {
+void mdf_put_bits(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bits,
+                  std::uint32_t value) {
+    mdf_put_field(data, first_bit, bits, value);
+}
+
+std::uint64_t mdf_raw_to_bits(double x, std::uint32_t bits, std::uint16_t data_type) {
     switch (data_type) {
-    case 0: return low_32_bits(x);
-    case 1:
+    case MDFCHN_UNSIGNED: return low_32_bits(x);
+    case MDFCHN_SIGNED:
         if (x < 0 && bits < 32) x += static_cast<double>(mdf_field_mask(bits) + 1);
         return low_32_bits(x);
-    case 2: return float_bits(x);
+    case MDFCHN_FLOAT: return float_bits(x);
+    case MDFCHN_DOUBLE: return std::bit_cast<std::uint64_t>(x);
     default: return mdf_ieee_to_vaxf(float_bits(x));
+    }
+}
+
+bool mdf_layout_writable(const mdf_layout &l) {
+    if (l.big_endian || l.kind == MDF_KIND_NONE) return false;
+    switch (l.data_type) {
+    case MDFCHN_UNSIGNED:
+    case MDFCHN_SIGNED: return l.bits <= 32;
+    case MDFCHN_FLOAT:
+    case MDFCHN_VAX_F: return l.bits == 32;
+    case MDFCHN_DOUBLE: return l.bits == 64;
+    default: return false;
     }
 }
 
@@ -95,7 +118,7 @@ bool mdf_convert_inverse(const mdf_conversion &c, double y, double *x) {
     case 2: raw = table_write(c.type == 1, c.table, c.count, y); break;
     case 6: {
         const double d = y * p[2] + p[3];
-        if (d != 0.0) raw = (y * p[0] + p[1]) / d + p[4];
+        if (d != 0.0) raw = (y * p[0] + p[1]) / d + p[4] + (c.p6_offset ? p[5] : 0.0);
         break;
     }
     case 7: {
@@ -115,22 +138,35 @@ bool mdf_convert_inverse(const mdf_conversion &c, double y, double *x) {
     return true;
 }
 
+namespace {
+
+mdf_layout writable_layout(const mdf_group_rec *group, const std::uint8_t *cn) {
+    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr || cn == nullptr)
+        MDF_INTERNAL_ERROR();
+    const mdf_layout l = mdf_layout_of(cn, group->file->big_endian);
+    if (!mdf_layout_writable(l)) MDF_INTERNAL_ERROR(); // the channel operations refuse it first
+    return l;
+}
+
+} // namespace
+
 void mdfenc_bits(mdf_group_rec *group, const std::uint8_t *cn, std::uint32_t value) {
-    std::uint8_t *data = mdf_field_record(group, cn);
-    mdf_put_bits(data, mdf_u16(cn, CN_FIRST_BIT), mdf_u16(cn, CN_BITS), value);
+    const mdf_layout l = writable_layout(group, cn);
+    mdf_put_field(mdf_field_record(group, l), l.first_bit, l.bits, value);
 }
 
 void mdfenc_raw(mdf_group_rec *group, const std::uint8_t *cn, double value) {
-    mdf_field_record(group, cn); // checks the layout before anything is computed
-    if (!mdf_codable_type(mdf_u16(cn, CN_DATA_TYPE))) MDF_INTERNAL_ERROR();
-    mdfenc_bits(group, cn, mdf_raw_to_bits(value, mdf_u16(cn, CN_BITS), mdf_u16(cn, CN_DATA_TYPE)));
+    const mdf_layout l = writable_layout(group, cn);
+    std::uint8_t *data = mdf_field_record(group, l);
+    mdf_put_field(data, l.first_bit, l.bits, mdf_raw_to_bits(value, l.bits, l.data_type));
 }
 
 std::int16_t mdfenc_value(mdf_group_rec *group, const std::uint8_t *cn, const std::uint8_t *cc,
                           double value) {
-    mdf_field_record(group, cn);
+    mdf_field_record(group, writable_layout(group, cn));
     double raw = value;
-    if (cc != nullptr && !mdf_convert_inverse(mdf_conversion_of(cc), value, &raw))
+    if (cc != nullptr &&
+        !mdf_convert_inverse(mdf_conversion_of(cc, group->file->version), value, &raw))
         MDF_INTERNAL_ERROR();
     mdfenc_raw(group, cn, raw);
     return 0;

@@ -56,20 +56,40 @@ struct image_holder {
     uint8_t *release() { return std::exchange(image, nullptr); }
 };
 
-// The link fields registered for a block type and the size a read block of it must have.
+// The link fields registered for a block type and the smallest size a read block of it may
+// have. A link field registers only where the block holds it: a CN of the later versions has its
+// long-name and display-name links, a CN of 218 bytes has neither.
 struct link_layout {
     uint16_t type;
-    uint16_t fixed_size; // 0: any size
+    uint16_t min_size; // 0: any size
     uint8_t count;
-    uint16_t offsets[5];
+    uint16_t offsets[7];
 };
 constexpr link_layout link_layouts[] = {
     {MDFBLK_HD, HD_SIZE, 3, {HD_FIRST_DG, HD_COMMENT, HD_PROGRAM}},
     {MDFBLK_DG, DG_SIZE, 4, {DG_NEXT_DG, DG_FIRST_CG, DG_TRIGGER, DG_DATA}},
     {MDFBLK_CG, CG_SIZE, 3, {CG_NEXT_CG, CG_FIRST_CN, CG_COMMENT}},
-    {MDFBLK_CN, CN_SIZE, 5, {CN_NEXT_CN, CN_CONVERSION, CN_EXTENSION, CN_DEPENDENCY, CN_COMMENT}},
+    {MDFBLK_CN,
+     CN_SIZE,
+     7,
+     {CN_NEXT_CN, CN_CONVERSION, CN_EXTENSION, CN_DEPENDENCY, CN_COMMENT, CN_LONG_NAME,
+      CN_DISPLAY_NAME}},
     {MDFBLK_TR, 0, 1, {TR_COMMENT}},
 };
+
+// The two letters of a block type, for reports.
+const char *type_name(uint16_t type, char *text) {
+    text[0] = static_cast<char>(type & 0xFF);
+    text[1] = static_cast<char>(type >> 8);
+    text[2] = '\0';
+    return text;
+}
+
+// Reports a read block's damage with its type and position.
+[[noreturn]] void corrupt_block(const uint8_t *image, uint32_t position, const char *what) {
+    char type[3];
+    mdflib_corrupt(type_name(mdf_block_type(image), type), position, what);
+}
 
 // Size of a new block of a type; a type without layout is an internal error.
 uint16_t new_block_size(uint16_t type) {
@@ -122,21 +142,33 @@ uint32_t cc_real_count(const uint8_t *cc) {
 }
 
 // A read block must hold every field that the library reads from it: -2004 otherwise.
-void check_fits(const uint8_t *image) {
+void check_fits(const uint8_t *image, uint32_t position) {
     uint32_t size = mdf_block_size(image);
+    char what[64];
+    for (const link_layout &layout : link_layouts) {
+        if (layout.type == mdf_block_type(image) && size < layout.min_size) {
+            std::snprintf(what, sizeof what, "size %u below %u", static_cast<unsigned>(size),
+                          static_cast<unsigned>(layout.min_size));
+            corrupt_block(image, position, what);
+        }
+    }
     switch (mdf_block_type(image)) {
     case MDFBLK_TR:
         if (size < TR_EVENTS ||
             TR_EVENTS + uint32_t{TR_EVENT_SIZE} * mdf_u16(image, TR_COUNT) > size)
-            mdflib_fail(MDF_ERR_FORMAT);
+            corrupt_block(image, position, "trigger events beyond the block");
         break;
     case MDFBLK_CC:
-        if (size < CC_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+        if (size < CC_SIZE) {
+            std::snprintf(what, sizeof what, "size %u below %u", static_cast<unsigned>(size),
+                          static_cast<unsigned>(CC_SIZE));
+            corrupt_block(image, position, what);
+        }
         if (cc_has_reals(mdf_u16(image, CC_TYPE)) && CC_PARAMS + 8 * cc_real_count(image) > size)
-            mdflib_fail(MDF_ERR_FORMAT);
+            corrupt_block(image, position, "parameters beyond the block");
         break;
     case MDFBLK_CE:
-        if (size < CE_MIN_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+        if (size < CE_MIN_SIZE) corrupt_block(image, position, "size below 6");
         break;
     default: break;
     }
@@ -211,10 +243,18 @@ void convert_cc(real_conversion conv, uint8_t *cc) {
 // link never has to be resolved by position (which could find another file's block). type 0
 // accepts any valid block. A block of another type: -2004.
 uint8_t *follow(int16_t io, uint8_t *parent, uint16_t offset, uint16_t type) {
-    uint8_t *image = mdfblk_read(io, mdf_u32(parent, offset));
+    const uint32_t position = mdf_u32(parent, offset);
+    uint8_t *image = mdfblk_read(io, position);
     if (image == nullptr) return nullptr;
-    if (type != 0 ? !mdf_block_is(image, type) : !mdf_block_valid(image))
-        mdflib_fail(MDF_ERR_FORMAT);
+    if (type != 0 ? !mdf_block_is(image, type) : !mdf_block_valid(image)) {
+        char expected[3];
+        char what[48];
+        if (type != 0)
+            std::snprintf(what, sizeof what, "%s block expected", type_name(type, expected));
+        else
+            std::snprintf(what, sizeof what, "no valid block type");
+        corrupt_block(image, position, what);
+    }
     mdf_link_node *link = mdflst_link_find_field(parent + offset);
     if (link == nullptr) MDF_INTERNAL_ERROR();
     link->target = image;
@@ -231,7 +271,10 @@ void read_chain(int16_t io, uint8_t *owner, uint16_t first, uint16_t next, uint1
     uint8_t *parent = owner;
     for (uint16_t link = first;; link = next) {
         uint32_t position = mdf_u32(parent, link);
-        if (position != 0 && !seen.insert(position).second) mdflib_fail(MDF_ERR_FORMAT);
+        if (position != 0 && !seen.insert(position).second) {
+            char expected[3];
+            mdflib_corrupt(type_name(type, expected), position, "chain runs in a loop");
+        }
         uint8_t *block = follow(io, parent, link, type);
         if (block == nullptr) return;
         visit(block);
@@ -246,12 +289,17 @@ void read_channel(int16_t io, real_conversion conv, uint8_t *cn) {
     if (uint8_t *cc = follow(io, cn, CN_CONVERSION, MDFBLK_CC)) convert_cc(conv, cc);
     if (uint8_t *ce = follow(io, cn, CN_EXTENSION, MDFBLK_CE)) {
         if (conv != nullptr && mdf_u16(ce, CE_TYPE) == 1) {
-            if (mdf_block_size(ce) < CE_TYPE1_SIZE) mdflib_fail(MDF_ERR_FORMAT);
+            if (mdf_block_size(ce) < CE_TYPE1_SIZE)
+                corrupt_block(ce, mdfblk_find_node(ce)->read_pos, "size below 24");
             conv(ce + CE_REAL1);
             conv(ce + CE_REAL2);
         }
     }
     follow(io, cn, CN_COMMENT, 0);
+    // The long and display names are texts; a link to a block of another type is kept but never
+    // taken for a name.
+    if (mdf_block_size(cn) >= CN_LONG_NAME + 4) follow(io, cn, CN_LONG_NAME, 0);
+    if (mdf_block_size(cn) >= CN_DISPLAY_NAME + 4) follow(io, cn, CN_DISPLAY_NAME, 0);
 }
 
 void read_data_group(int16_t io, real_conversion conv, uint8_t *dg, mdf_tree_index *index) {
@@ -334,9 +382,10 @@ void mdfblk_register_links(uint8_t *image) {
     for (const link_layout &layout : link_layouts) {
         if (layout.type != type) continue;
         uint16_t size = mdf_block_size(image);
-        if (layout.fixed_size != 0 && size != layout.fixed_size) MDF_INTERNAL_ERROR();
+        // Read blocks are checked for their smallest size first, created ones have it.
+        if (size < layout.min_size) MDF_INTERNAL_ERROR();
         for (uint8_t i = 0; i < layout.count; ++i) {
-            if (layout.offsets[i] + 4u > size) MDF_INTERNAL_ERROR();
+            if (layout.offsets[i] + 4u > size) continue; // a field the block does not hold
             auto *link = mdflib_new_or_fail<mdf_link_node>();
             link->magic = MDF_LINK_MAGIC;
             link->level = mdflib_state.level;
@@ -359,24 +408,54 @@ uint16_t mdfblk_length(const uint8_t *image) {
     return mdfblk_find_node(image)->length;
 }
 
+uint16_t mdf_id_version(const uint8_t *id) {
+    uint16_t version = mdf_u16(id, ID_VERSION);
+    if (version != 0) return version;
+    // "d.dd" padded with blanks or zero bytes.
+    const uint8_t *f = id + ID_FORMAT_ID;
+    auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    if (!digit(f[0]) || f[1] != '.' || !digit(f[2])) return ID_VERSION_200;
+    unsigned minor = (f[2] - '0') * 10u + (digit(f[3]) ? f[3] - '0' : 0u);
+    return static_cast<uint16_t>((f[0] - '0') * 100u + minor);
+}
+
+const char *mdf_cn_name(uint8_t *cn, char *spare) {
+    if (mdf_block_size(cn) >= CN_LONG_NAME + 4) {
+        const uint8_t *tx = mdfblk_link(cn, CN_LONG_NAME);
+        if (mdf_block_is(tx, MDFBLK_TX)) return reinterpret_cast<const char *>(tx + TX_TEXT);
+    }
+    return mdf_field_text(cn + CN_NAME, CN_NAME_LEN, spare);
+}
+
 uint8_t *mdfblk_read_id(int16_t io) {
     image_holder id{static_cast<uint8_t *>(mdflib_alloc_or_fail(ID_SIZE + 1))};
     mdfio_seek(io, 0, MDFIO_SEEK_SET);
     mdfio_read(id.image, ID_SIZE, io);
-    if (std::memcmp(id.image + ID_FILE_ID, "MDF", 3) != 0) mdflib_fail(MDF_ERR_FORMAT);
-    if (id.image[ID_RESERVED2] != 0 || id.image[ID_RESERVED2 + 1] != 0) mdflib_fail(MDF_ERR_FORMAT);
+    if (std::memcmp(id.image + ID_FILE_ID, ID_UNFINISHED, 8) == 0)
+        mdflib_fail(MDF_ERR_UNFINISHED, "(file identifier \"UnFinMF\")");
+    if (std::memcmp(id.image + ID_FILE_ID, "MDF", 3) != 0)
+        mdflib_corrupt("ID", 0, "no MDF file identifier");
+    uint16_t version = mdf_id_version(id.image);
+    if (version >= ID_VERSION_400) {
+        char detail[48];
+        std::snprintf(detail, sizeof detail, "(version %u.%02u)", version / 100u, version % 100u);
+        mdflib_fail(MDF_ERR_VERSION, detail);
+    }
+    if (id.image[ID_RESERVED2] != 0 || id.image[ID_RESERVED2 + 1] != 0)
+        mdflib_corrupt("ID", 0, "reserved bytes 32 and 33 not zero");
     mdfblk_register(id.image, ID_SIZE);
     return id.release();
 }
 
 uint8_t *mdfblk_read(int16_t io, uint32_t position) {
     if (position == 0) return nullptr;
-    if (uint64_t{position} + BLK_HEADER > mdfio_size(io)) mdflib_fail(MDF_ERR_FORMAT);
+    if (uint64_t{position} + BLK_HEADER > mdfio_size(io))
+        mdflib_corrupt(nullptr, position, "link beyond the end of the file");
     uint8_t header[BLK_HEADER];
     mdfio_seek(io, position, MDFIO_SEEK_SET);
     mdfio_read(header, BLK_HEADER, io);
     uint16_t size = mdf_u16(header, BLK_SIZE);
-    if (size < BLK_HEADER) mdflib_fail(MDF_ERR_FORMAT);
+    if (size < BLK_HEADER) corrupt_block(header, position, "size below 4");
     charge(mdf_u16(header, BLK_TYPE), size);
     // One byte more than the block, left zero: a text running to the block's end ends there.
     image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
@@ -386,7 +465,7 @@ uint8_t *mdfblk_read(int16_t io, uint32_t position) {
     mdf_block_node *node = mdfblk_register(block.image, size);
     uint8_t *image = block.release();
     node->read_pos = position;
-    check_fits(image);
+    check_fits(image, position);
     mdfblk_register_links(image);
     return image;
 }
@@ -415,7 +494,7 @@ void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uin
         }
     }
     uint8_t *hd = mdfblk_read(io, HD_POSITION);
-    if (!mdf_block_is(hd, MDFBLK_HD)) mdflib_fail(MDF_ERR_FORMAT);
+    if (!mdf_block_is(hd, MDFBLK_HD)) corrupt_block(hd, HD_POSITION, "HD block expected");
     follow(io, hd, HD_PROGRAM, MDFBLK_PR);
     follow(io, hd, HD_COMMENT, MDFBLK_TX);
     read_chain(io, hd, HD_FIRST_DG, DG_NEXT_DG, MDFBLK_DG, [&](uint8_t *dg) {

@@ -5,6 +5,8 @@
 // group to its next record when the channel was already read (or written) in the current one.
 #include "mdfint.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,6 +16,7 @@ namespace {
 // channels, so the next description call overwrites them.
 char name_spare[CN_NAME_LEN + 1];
 char description_spare[CN_DESCRIPTION_LEN + 1];
+char unit_spare[CC_UNIT_LEN + 1];
 const char empty_text[] = "";
 
 // The longest text a TX block holds (its size, length + 5, is a 16-bit quantity).
@@ -23,15 +26,54 @@ void check_out(const void *out) {
     if (out == nullptr) MDF_INTERNAL_ERROR();
 }
 
-// Refuses a channel whose value the group's record cannot hold, or whose float layout is not
-// 32 bits wide.
+mdf_layout layout(const mdf_channel_rec *c) {
+    return mdf_layout_of(c->cn, c->group->file->big_endian);
+}
+
+// Refuses a channel whose value the group's record cannot hold. A channel whose value is no
+// number opens all the same (its reads give MDF_NOT_NUMERIC).
 void check_layout(const mdf_group_rec *g, const uint8_t *cn) {
-    uint32_t first = mdf_u16(cn, CN_FIRST_BIT);
-    uint32_t bits = mdf_u16(cn, CN_BITS);
-    uint32_t record_bits = static_cast<uint32_t>(mdf_u16(g->cg, CG_RECORD_SIZE)) * 8;
-    if (first + bits > record_bits) mdflib_fail(MDF_ERR_FORMAT);
-    uint16_t type = mdf_u16(cn, CN_DATA_TYPE);
-    if ((type == MDFCHN_FLOAT || type == MDFCHN_VAX_F) && bits != 32) mdflib_fail(MDF_ERR_FORMAT);
+    const mdf_layout l = mdf_layout_of(cn, g->file->big_endian);
+    uint64_t record_bits = static_cast<uint64_t>(mdf_u16(g->cg, CG_RECORD_SIZE)) * 8;
+    if (uint64_t{l.first_bit} + l.bits > record_bits) {
+        char what[96];
+        std::snprintf(what, sizeof what, "value at bit %u with %u bits beyond a record of %u bytes",
+                      static_cast<unsigned>(l.first_bit), static_cast<unsigned>(l.bits),
+                      static_cast<unsigned>(mdf_u16(g->cg, CG_RECORD_SIZE)));
+        mdflib_corrupt("CN", mdfblk_find_node(cn)->read_pos, what);
+    }
+}
+
+// What reading a channel gives (see mdfchn_check_value).
+int16_t value_check(const mdf_channel_rec *c) {
+    if (layout(c).kind == MDF_KIND_NONE) return MDF_NOT_NUMERIC;
+    if (c->cc == nullptr) return 0;
+    uint16_t type = mdf_u16(c->cc, CC_TYPE);
+    if (type == CC_DATE || type == CC_TIME) return MDF_NOT_NUMERIC;
+    if (!mdf_conversion_known(type)) return MDF_CONVERSION_UNKNOWN;
+    if (type == CC_FORMULA) {
+        // Prepared in a copy: the block keeps its text as read.
+        mdf_conversion conv = mdf_conversion_of(c->cc);
+        std::string text(reinterpret_cast<const char *>(c->cc + CC_PARAMS),
+                         strnlen(reinterpret_cast<const char *>(c->cc + CC_PARAMS), conv.text_length));
+        double y = 0.0;
+        if (mdffrm_eval(1.0, text.data(), text.size(), &y) == MDF_FORMULA_SYNTAX)
+            return MDF_FORMULA_INVALID;
+    }
+    return 0;
+}
+
+// A value read of a channel that is no number: quiet, and the group stays where it is.
+void require_number(const mdf_channel_rec *c) {
+    if (layout(c).kind == MDF_KIND_NONE ||
+        (c->cc != nullptr &&
+         (mdf_u16(c->cc, CC_TYPE) == CC_DATE || mdf_u16(c->cc, CC_TYPE) == CC_TIME)))
+        mdflib_raise(MDF_NOT_NUMERIC);
+}
+
+// A value write into a layout that MDFLIB does not write: -1008.
+void require_writable(const mdf_channel_rec *c) {
+    if (!mdf_layout_writable(layout(c))) mdflib_fail(MDF_ERR_VALUE_TYPE);
 }
 
 // Makes the channel record of cn in group g and puts it at the end of the channel list.
@@ -63,8 +105,14 @@ uint8_t *find_cn(mdf_group_rec *g, P &&pred) {
     return nullptr;
 }
 
+// The short name field takes the name (cut to its width); a CN with a long-name field has the
+// whole name in a new TX block, so that the name reads back as given.
 void store_name(uint8_t *cn, const char *name) {
     mdflib_strncpy(reinterpret_cast<char *>(cn + CN_NAME), name, CN_NAME_LEN);
+    if (mdf_block_size(cn) >= CN_LONG_NAME + 4) {
+        std::size_t length = std::min(std::strlen(name), MAX_TEXT);
+        mdfblk_set_link(cn + CN_LONG_NAME, 0, mdfblk_new_text(length, name));
+    }
 }
 
 void set_info(mdf_channel_rec *c, const char *name, const char *description, const char *comment) {
@@ -91,10 +139,15 @@ void set_info(mdf_channel_rec *c, const char *name, const char *description, con
 // channel that has none.
 mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, uint16_t data_type,
                                 const char *name, bool allow_empty_name) {
-    if (bits > 32) mdflib_fail(MDF_ERR_CHANNEL_BITS);
-    if (data_type != MDFCHN_UNSIGNED && data_type != MDFCHN_SIGNED && data_type != MDFCHN_FLOAT &&
-        data_type != MDFCHN_VAX_F)
-        mdflib_fail(MDF_ERR_VALUE_TYPE);
+    // An IEEE double is always 64 bits: its type is checked first.
+    if (data_type == MDFCHN_DOUBLE) {
+        bits = 64;
+    } else {
+        if (bits > 32) mdflib_fail(MDF_ERR_CHANNEL_BITS);
+        if (data_type != MDFCHN_UNSIGNED && data_type != MDFCHN_SIGNED &&
+            data_type != MDFCHN_FLOAT && data_type != MDFCHN_VAX_F)
+            mdflib_fail(MDF_ERR_VALUE_TYPE);
+    }
     if (name == nullptr || (name[0] == '\0' && !allow_empty_name)) MDF_INTERNAL_ERROR();
     if (data_type == MDFCHN_FLOAT || data_type == MDFCHN_VAX_F) bits = 32;
 
@@ -104,7 +157,8 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
     uint8_t *last = nullptr;
     for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
          cn = mdfblk_link(cn, CN_NEXT_CN)) {
-        uint32_t end = static_cast<uint32_t>(mdf_u16(cn, CN_FIRST_BIT)) + mdf_u16(cn, CN_BITS);
+        const mdf_layout l = mdf_layout_of(cn, false);
+        uint32_t end = l.first_bit + l.bits;
         if (end > first) first = end;
         last = cn;
     }
@@ -194,12 +248,17 @@ int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const 
         mdflib_check_group(group);
         if (name == nullptr || name[0] == '\0') MDF_INTERNAL_ERROR();
         // Exactly first, then case-insensitively; the time channel is never found by name.
+        // A long name is compared whole, a short name in its 32 characters.
         auto named = [&](bool exact) {
             return [&, exact](uint8_t *cn) {
                 if (mdf_u16(cn, CN_TYPE) == MDFCHN_TIME) return false;
-                const char *field = reinterpret_cast<const char *>(cn + CN_NAME);
-                return (exact ? mdflib_strncmp(field, name, CN_NAME_LEN)
-                              : mdflib_strnicmp(field, name, CN_NAME_LEN)) == 0;
+                char spare[CN_NAME_LEN + 1];
+                const char *text = mdf_cn_name(cn, spare);
+                uint16_t width = text == spare || text == reinterpret_cast<const char *>(cn + CN_NAME)
+                                     ? CN_NAME_LEN
+                                     : UINT16_MAX;
+                return (exact ? mdflib_strncmp(text, name, width)
+                              : mdflib_strnicmp(text, name, width)) == 0;
             };
         };
         uint8_t *cn = find_cn(group, named(true));
@@ -288,11 +347,11 @@ int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, ui
                     const char **name, const char **description, const char **comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
-        const uint8_t *cn = channel->cn;
+        uint8_t *cn = channel->cn;
         if (type != nullptr) *type = mdf_u16(cn, CN_TYPE);
         if (bits != nullptr) *bits = mdf_u16(cn, CN_BITS);
         if (data_type != nullptr) *data_type = mdf_u16(cn, CN_DATA_TYPE);
-        if (name != nullptr) *name = mdf_field_text(cn + CN_NAME, CN_NAME_LEN, name_spare);
+        if (name != nullptr) *name = mdf_cn_name(channel->cn, name_spare);
         if (description != nullptr)
             *description =
                 mdf_field_text(cn + CN_DESCRIPTION, CN_DESCRIPTION_LEN, description_spare);
@@ -322,6 +381,31 @@ int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment) {
     return mdfchn_info(channel, nullptr, nullptr, nullptr, nullptr, nullptr, comment);
 }
 
+int16_t mdfchn_byte_order(mdf_channel_rec *channel, uint16_t *byte_order) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        check_out(byte_order);
+        *byte_order = layout(channel).big_endian ? 1 : 0;
+    });
+}
+
+int16_t mdfchn_conversion(mdf_channel_rec *channel, uint16_t *conversion_type, const char **unit) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        const uint8_t *cc = channel->cc;
+        if (conversion_type != nullptr) *conversion_type = cc != nullptr ? mdf_u16(cc, CC_TYPE) : CC_ONE_TO_ONE;
+        if (unit != nullptr)
+            *unit = cc != nullptr ? mdf_field_text(cc + CC_UNIT, CC_UNIT_LEN, unit_spare) : empty_text;
+    });
+}
+
+int16_t mdfchn_check_value(mdf_channel_rec *channel) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_channel(channel);
+        if (int16_t verdict = value_check(channel); verdict != 0) mdflib_raise(verdict);
+    });
+}
+
 int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
                         const char *comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
@@ -348,6 +432,7 @@ int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
         check_out(raw);
+        require_number(channel);
         mdfgrp_prepare_read(channel);
         *raw = mdfdec_bits(channel->group, channel->cn);
     });
@@ -357,6 +442,7 @@ int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
         check_out(raw);
+        require_number(channel);
         mdfgrp_prepare_read(channel);
         *raw = mdfdec_raw(channel->group, channel->cn);
     });
@@ -366,6 +452,7 @@ int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
         check_out(value);
+        require_number(channel);
         mdfgrp_prepare_read(channel);
         *value = mdfdec_value(channel->group, channel->cn, channel->cc);
     });
@@ -374,6 +461,7 @@ int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
 int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
+        require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_bits(channel->group, channel->cn, raw);
     });
@@ -382,6 +470,7 @@ int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
 int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
+        require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_raw(channel->group, channel->cn, raw);
     });
@@ -390,6 +479,7 @@ int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
 int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_check_channel(channel);
+        require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_value(channel->group, channel->cn, channel->cc, value);
     });

@@ -44,6 +44,7 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
             rec->index = mdfblk_index_new();
             if (mode == MDFFIL_CREATE) {
                 rec->id = mdfblk_new(MDFBLK_ID);
+                rec->version = ID_VERSION_200;
                 mdfio_seek(io, 0, MDFIO_SEEK_SET);
                 mdfblk_append(io, rec->id);
                 rec->hd = mdfblk_new(MDFBLK_HD);
@@ -52,6 +53,8 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
                 mdfblk_read_structure(io, true, &rec->id, &rec->hd, rec->index);
                 if (mode == MDFFIL_UPDATE && mdf_u16(rec->id, ID_FLOAT_FORMAT) != MDF_FLOAT_IEEE)
                     mdflib_fail(MDF_ERR_FLOAT_FORMAT);
+                rec->version = mdf_id_version(rec->id);
+                rec->big_endian = mdf_id_big_endian(rec->id);
                 // The CGs counted along each DG's CG chain (the index was made as they were read).
                 rec->groups = mdfblk_index_groups(rec);
             }
@@ -88,6 +91,14 @@ int16_t mdffil_close(mdf_file_rec *file) {
         mdflst_file_remove(file);
         mdflst_file_release(file);
         if (status != 0) mdflib_raise(status);
+    });
+}
+
+int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_order) {
+    return mdflib_call(MDF_GUARD_STICKY, [&] {
+        mdflib_check_file(file);
+        if (version != nullptr) *version = file->version;
+        if (byte_order != nullptr) *byte_order = file->big_endian ? 1 : 0;
     });
 }
 

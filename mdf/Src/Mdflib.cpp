@@ -34,6 +34,8 @@ constexpr status_text status_table[] = {
     {-2010, "node not found"},
     {-2011, "fatal error"},
     {-2012, "incompatible float format, no modify"},
+    {-2013, "unfinalized MDF file"},
+    {-2014, "MDF version not supported"},
     {1000, "could not open file"},
     {1001, "group not found"},
     {1002, "channel not found"},
@@ -98,6 +100,17 @@ int16_t mdflib_report_error(int16_t code, const char *detail) {
 void mdflib_fail(int16_t code, const char *detail) {
     mdflib_report_error(code, detail);
     throw mdf_fail{code};
+}
+
+void mdflib_corrupt(const char *block, uint64_t position, const char *what) {
+    char detail[112];
+    if (block != nullptr)
+        std::snprintf(detail, sizeof detail, "(%s block at %llu: %s)", block,
+                      static_cast<unsigned long long>(position), what);
+    else
+        std::snprintf(detail, sizeof detail, "(at %llu: %s)",
+                      static_cast<unsigned long long>(position), what);
+    mdflib_fail(MDF_ERR_FORMAT, detail);
 }
 
 void mdflib_raise(int16_t code) {

@@ -73,6 +73,9 @@
 
 // ---------------------------------------------------------------------------------------------
 // Block layouts (all integers little-endian; LINK = UINT32 file position, 0 = none)
+//
+// Blocks of the later versions are longer: a block of any size at or above its type's smallest
+// (the *_SIZE constants) is read; fields beyond a block's size count as zero or no link.
 // ---------------------------------------------------------------------------------------------
 
 // Block types: the two type letters read as one little-endian 16-bit number.
@@ -108,6 +111,9 @@ constexpr uint16_t ID_RESERVED2 = 32;    // BYTE[2] both must be 0
 constexpr uint16_t ID_RESERVED3 = 34;    // BYTE[30]
 constexpr uint16_t ID_SIZE = 64;         // length of the ID block
 constexpr uint16_t ID_VERSION_200 = 200; // version number written
+constexpr uint16_t ID_VERSION_300 = 300; // from here on the polynomial has its P6 offset
+constexpr uint16_t ID_VERSION_400 = 400; // the first version MDFLIB does not read
+constexpr char ID_UNFINISHED[] = "UnFinMF "; // file identifier of a file never finalised
 constexpr uint16_t HD_POSITION = 64;     // file position of the HD block
 
 // Float formats (ID_FLOAT_FORMAT).
@@ -126,7 +132,7 @@ constexpr uint16_t HD_AUTHOR = 36;   // CHAR[32]
 constexpr uint16_t HD_DIVISION = 68; // CHAR[32]
 constexpr uint16_t HD_PROJECT = 100; // CHAR[32]
 constexpr uint16_t HD_SUBJECT = 132; // CHAR[32]
-constexpr uint16_t HD_SIZE = 164;
+constexpr uint16_t HD_SIZE = 164; // 208 from version 3.20 (time stamp fields, not read)
 constexpr uint16_t HD_DATE_LEN = 10;
 constexpr uint16_t HD_TIME_LEN = 8;
 constexpr uint16_t HD_TEXT_LEN = 32; // author, division, project, subject
@@ -138,7 +144,7 @@ constexpr uint16_t DG_TRIGGER = 12;  // LINK   TR block
 constexpr uint16_t DG_DATA = 16;     // LINK   data records (a raw area, not a block)
 constexpr uint16_t DG_CG_COUNT = 20; // UINT16 number of channel groups
 constexpr uint16_t DG_ID_BYTES = 22; // UINT16 number of record identifier bytes (0, 1, 2)
-constexpr uint16_t DG_SIZE = 24;
+constexpr uint16_t DG_SIZE = 24; // 28 in version 3.x (a reserved UINT32 at 24)
 
 // CG block, channel group, fixed size 26.
 constexpr uint16_t CG_NEXT_CG = 4;      // LINK   next CG block
@@ -149,6 +155,7 @@ constexpr uint16_t CG_CN_COUNT = 18;    // UINT16 number of channels
 constexpr uint16_t CG_RECORD_SIZE = 20; // UINT16 record size in bytes
 constexpr uint16_t CG_RECORDS = 22;     // UINT32 number of records
 constexpr uint16_t CG_SIZE = 26;
+constexpr uint16_t CG_SAMPLE_REDUCTION = 26; // LINK (3.30, block size 30) SR block, never followed
 
 // CN block, channel, fixed size 218.
 constexpr uint16_t CN_NEXT_CN = 4;       // LINK      next CN block
@@ -167,6 +174,9 @@ constexpr uint16_t CN_MIN = 194;         // REAL      minimum signal value
 constexpr uint16_t CN_MAX = 202;         // REAL      maximum signal value
 constexpr uint16_t CN_RATE = 210;        // REAL      sampling rate
 constexpr uint16_t CN_SIZE = 218;
+constexpr uint16_t CN_LONG_NAME = 218;    // LINK   (block size 222 on) TX block: long name
+constexpr uint16_t CN_DISPLAY_NAME = 222; // LINK   (block size 226 on) TX block: display name
+constexpr uint16_t CN_BYTE_OFFSET = 226;  // UINT16 (block size 228) additional byte offset
 constexpr uint16_t CN_NAME_LEN = 32;
 constexpr uint16_t CN_DESCRIPTION_LEN = 128;
 
@@ -192,7 +202,13 @@ constexpr uint16_t CC_EXPONENTIAL = 7;
 constexpr uint16_t CC_LOGARITHMIC = 8;
 constexpr uint16_t CC_RATIONAL = 9;
 constexpr uint16_t CC_FORMULA = 10;
+constexpr uint16_t CC_VALUE_TEXT = 11;  // entries of REAL value and CHAR[32] text, 40 bytes
+constexpr uint16_t CC_RANGE_TEXT = 12;  // entries of REAL lower, REAL upper, LINK TX, 20 bytes
+constexpr uint16_t CC_DATE = 132;
+constexpr uint16_t CC_TIME = 133;
 constexpr uint16_t CC_ONE_TO_ONE = 65535;
+constexpr uint16_t CC_RANGE_ENTRY = 20;      // bytes of one type-12 entry
+constexpr uint16_t CC_RANGE_TEXT_LINK = 16;  // offset of the TX link inside a type-12 entry
 
 // Offset of parameter P<n> (n from 1) of a formula type.
 constexpr uint16_t cc_param(unsigned n) {
@@ -286,6 +302,16 @@ inline const char *mdf_field_text(const uint8_t *field, std::size_t width, char 
     return spare;
 }
 
+// The MDF version of an ID image: its version number, or where that is 0 the format identifier
+// ("3.30" gives 330; an unreadable one 200). The default byte order: nonzero is big-endian.
+uint16_t mdf_id_version(const uint8_t *id);
+inline bool mdf_id_big_endian(const uint8_t *id) {
+    return mdf_u16(id, ID_BYTE_ORDER) != 0;
+}
+// The text of a channel's name: the long name's TX block where the CN links one, else the short
+// name (a terminated copy in spare, CN_NAME_LEN + 1 bytes, when it fills its field).
+const char *mdf_cn_name(uint8_t *cn, char *spare);
+
 // VAX to IEEE conversions of REAL values in place (8 bytes as stored in the file).
 void mdf_vaxg_to_ieee(uint8_t *value);
 void mdf_vaxd_to_ieee(uint8_t *value);
@@ -334,6 +360,8 @@ struct mdf_file_rec {
     int16_t io;            // I/O handle, -1 while none is open
     int16_t mode;          // MDFFIL_READ, MDFFIL_UPDATE, MDFFIL_CREATE
     uint16_t groups;       // number of channel groups, counted along the CG chains at open
+    uint16_t version;      // MDF version (200 ... 330): the ID's number, else its format text
+    bool big_endian;       // the ID's default byte order is big-endian
     uint8_t *id;           // ID block image
     uint8_t *hd;           // HD block image
     mdf_tree_index *index; // groups and channels by number (owned; see "Tree index" below)
@@ -423,6 +451,10 @@ struct mdf_fail {
 int16_t mdflib_report_error(int16_t code, const char *detail);
 // mdflib_report_error, then throw mdf_fail{code}.
 [[noreturn]] void mdflib_fail(int16_t code, const char *detail = "");
+// The one report of damaged file contents: -2004 "file format" with a detail naming the block,
+// its file position and what is wrong ("(CN block at 1234: size 200 below 218)"); block may be
+// null for the data area or the file as a whole. Throws.
+[[noreturn]] void mdflib_corrupt(const char *block, uint64_t position, const char *what);
 // throw mdf_fail{code} without a report (quiet statuses, the -2010 of the lists).
 [[noreturn]] void mdflib_raise(int16_t code);
 // Prints "[MDFLIB-ERROR] %s\n" / "[MDFLIB-Message] %s\n" on standard output.
@@ -784,26 +816,56 @@ void mdfgrp_new_buffer(mdf_group_rec *group);
 // Value coding (Decode, Encode) and formulas (Mdffrm)
 // ---------------------------------------------------------------------------------------------
 
-// The raw bits of the channel cn in the group's current record.
+// How a channel's values are coded: worked out from its CN and the file's default byte order.
+enum mdf_value_kind : uint8_t {
+    MDF_KIND_NONE,     // not a number (strings, byte arrays, unknown types, impossible bit counts)
+    MDF_KIND_UNSIGNED, // 1 to 64 bits
+    MDF_KIND_SIGNED,   // 1 to 64 bits, two's complement
+    MDF_KIND_IEEE,     // 32 bits single, 64 bits double
+    MDF_KIND_VAX_F,    // 32 bits
+    MDF_KIND_VAX_G,    // 64 bits
+    MDF_KIND_VAX_D,    // 64 bits
+};
+struct mdf_layout {
+    uint32_t first_bit; // 8 x additional byte offset + the CN's first bit
+    uint32_t bits;
+    uint16_t data_type;
+    mdf_value_kind kind;
+    bool big_endian;
+};
+mdf_layout mdf_layout_of(const uint8_t *cn, bool file_big_endian);
+// True for the layouts that values are written in: the data types 0, 1, 2 and 4 of at most 32
+// bits and IEEE doubles of type 3, all little-endian.
+bool mdf_layout_writable(const mdf_layout &layout);
+
+// The raw bits of the channel cn in the group's current record (the low 32 of a wider field).
 uint32_t mdfdec_bits(const mdf_group_rec *group, const uint8_t *cn);
-// The raw value by the channel's data type.
+// The raw value by the channel's data type; the channel must be a number (internal error
+// otherwise: the channel operations test that first).
 double mdfdec_raw(const mdf_group_rec *group, const uint8_t *cn);
 // The physical value: the raw value converted by cc (null: none). cc is not const: a formula
 // text is brought to upper case in place.
 double mdfdec_value(const mdf_group_rec *group, const uint8_t *cn, uint8_t *cc);
-// Stores raw bits / a raw value / a physical value into the group's current record.
+// Stores raw bits / a raw value / a physical value into the group's current record; the
+// channel's layout must be writable (the channel operations refuse the others with -1008).
 void mdfenc_bits(mdf_group_rec *group, const uint8_t *cn, uint32_t value);
 void mdfenc_raw(mdf_group_rec *group, const uint8_t *cn, double value);
 int16_t mdfenc_value(mdf_group_rec *group, const uint8_t *cn, const uint8_t *cc, double value);
 
-// The coding behind those operations, over plain values (Decode, Encode). A bit field is bits
-// bits (at most 32) from bit first_bit of data, bit 0 the least significant bit of data[0];
-// only the bytes the field covers are read or written.
+// The coding behind those operations, over plain values (Decode, Encode). A field is `bits` bits
+// (at most 64) from bit first_bit of data. Little-endian: bit 0 is the least significant bit of
+// data[0]. Big-endian: the bytes the field covers, read as one big-endian number, shifted right
+// by first_bit mod 8. Only the bytes the field covers are read or written.
+uint64_t mdf_get_field(const uint8_t *data, uint32_t first_bit, uint32_t bits, bool big_endian);
+void mdf_put_field(uint8_t *data, uint32_t first_bit, uint32_t bits, uint64_t value);
+// The value of a field's bits by its layout's kind (sign extension, floats, VAX formats).
+double mdf_field_value(uint64_t field, const mdf_layout &layout);
+// The 32-bit forms of the above (little-endian, at most 32 bits; data types 0, 1, 2 and 4).
 uint32_t mdf_get_bits(const uint8_t *data, uint32_t first_bit, uint32_t bits);
 void mdf_put_bits(uint8_t *data, uint32_t first_bit, uint32_t bits, uint32_t value);
-// The raw value of a field's bits by data type 0, 1, 2 or 4, and the bits of a raw value.
 double mdf_bits_to_raw(uint32_t value, uint32_t bits, uint16_t data_type);
-uint32_t mdf_raw_to_bits(double raw, uint32_t bits, uint16_t data_type);
+// The bits of a raw value for data type 0, 1, 2, 3 (64 bits) or 4.
+uint64_t mdf_raw_to_bits(double raw, uint32_t bits, uint16_t data_type);
 // A conversion as read from a CC image: P1 to P7 (0 where the block has fewer), the table rows
 // (types 1 and 2: count pairs of little-endian REALs, raw then physical) or the formula text.
 struct mdf_conversion {
@@ -813,6 +875,7 @@ struct mdf_conversion {
     const uint8_t *table; // types 1 and 2
     char *text;           // type 10, text_length bytes at most
     std::size_t text_length;
+    bool p6_offset;       // version 3.00 on: the polynomial subtracts P6 along with P5
 };
 // The mask of a field of bits bits (at most 32, so the shift never reaches 64).
 inline uint64_t mdf_field_mask(unsigned bits) {
@@ -830,16 +893,20 @@ inline double mdf_table_phys(const uint8_t *rows, uint32_t i) {
 // conversion type has no rule in that direction.
 bool mdf_convert(const mdf_conversion &conv, double raw, double *physical);
 bool mdf_convert_inverse(const mdf_conversion &conv, double physical, double *raw);
-// The conversion of a CC image (its text left null), bounded by the block's size.
-mdf_conversion mdf_conversion_of(const uint8_t *cc);
+// The conversion of a CC image (its text left null), bounded by the block's size; version is the
+// file's MDF version.
+mdf_conversion mdf_conversion_of(const uint8_t *cc, uint16_t version = ID_VERSION_200);
+// Conversion types with a rule for reading (11 and 12 read the raw value); others read the raw
+// value too, but the channel reports MDF_CONVERSION_UNKNOWN.
+bool mdf_conversion_known(uint16_t type);
 // The data of the group's current record, after checking that the group is valid and that the
-// channel's field (at most 32 bits) lies inside the record; a broken layout is an internal error.
-uint8_t *mdf_field_record(const mdf_group_rec *group, const uint8_t *cn);
-// Data types with a coding: 0, 1, 2 and 4.
-bool mdf_codable_type(uint16_t data_type);
+// field lies inside the record; a broken layout is an internal error (channels are checked when
+// they are opened).
+uint8_t *mdf_field_record(const mdf_group_rec *group, const mdf_layout &layout);
 
 // Evaluates a formula text with its variable set to x: 0 and the value in *result, or 7 (syntax
 // error, stack overflow) / 8 (division by zero) with *result 0.
+constexpr int16_t MDF_FORMULA_SYNTAX = 7;
 int16_t mdffrm_parse(double x, const char *text, double *result);
 // The formula-text conversion of a raw value: text (at most max_length bytes, ending at the
 // first zero byte or at the bound) is upper-cased and decimal commas become points, in place,

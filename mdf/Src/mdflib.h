@@ -1,4 +1,4 @@
-// MDFLIB -- access to MDF measurement files, version "2.00".
+// MDFLIB -- access to MDF measurement files: reads versions 2.xx and 3.xx, creates version 2.00.
 //
 // The one public header of the library. Every operation returns a signed 16-bit status:
 // 0 success, negative codes errors, positive codes notices (see the MDF_* constants below).
@@ -32,6 +32,11 @@ constexpr int16_t MDF_NO_MORE_CHANNELS = 4; // no further open channel
 constexpr int16_t MDF_ALREADY_SORTED = 5;   // file already sorted, nothing written
 constexpr int16_t MDF_NO_MORE_GROUPS = 7;   // no further open group
 constexpr int16_t MDF_NOT_SORTED = 1010;    // sorted check: the file is not sorted
+// What a channel's values are (mdfchn_check_value); MDF_NOT_NUMERIC is also what a value read
+// gives for such a channel, with the value untouched.
+constexpr int16_t MDF_NOT_NUMERIC = 20;        // not a number: data type, bit count or conversion
+constexpr int16_t MDF_FORMULA_INVALID = 21;    // a formula text that does not parse: reads 0
+constexpr int16_t MDF_CONVERSION_UNKNOWN = 22; // an unknown conversion type: reads the raw value
 
 // Errors (negative; the first one reported becomes the sticky error).
 constexpr int16_t MDF_ERR_NOT_INIT = -1000;       // "ZUV-udaravo not initialized"
@@ -54,6 +59,8 @@ constexpr int16_t MDF_ERR_UNKNOWN_LINK = -2009;   // "unknown link"
 constexpr int16_t MDF_ERR_NODE_NOT_FOUND = -2010; // "node not found"
 constexpr int16_t MDF_ERR_FATAL = -2011;          // "fatal error" (library locked)
 constexpr int16_t MDF_ERR_FLOAT_FORMAT = -2012;   // "incompatible float format, no modify"
+constexpr int16_t MDF_ERR_UNFINISHED = -2013;     // "unfinalized MDF file"
+constexpr int16_t MDF_ERR_VERSION = -2014;        // "MDF version not supported"
 
 // Notices (positive; printed, never sticky).
 constexpr int16_t MDF_NOTE_OPEN_FAILED = 1000;       // "could not open file"
@@ -97,14 +104,41 @@ constexpr uint16_t MDFGRP_SEEK_CUR = 16; // added to the current record index
 constexpr uint16_t MDFCHN_VALUE = 0; // value channel
 constexpr uint16_t MDFCHN_TIME = 1;  // time channel
 
-// Signal data types (CN signal data type field).
-constexpr uint16_t MDFCHN_UNSIGNED = 0; // unsigned integer, 1 to 32 bits
-constexpr uint16_t MDFCHN_SIGNED = 1;   // signed integer (two's complement), 1 to 32 bits
-constexpr uint16_t MDFCHN_FLOAT = 2;    // IEEE 754 single precision, 32 bits
-constexpr uint16_t MDFCHN_DOUBLE = 3;   // IEEE 754 double, 64 bits (not supported)
-constexpr uint16_t MDFCHN_VAX_F = 4;    // VAX F_float, 32 bits
-constexpr uint16_t MDFCHN_VAX_G = 5;    // VAX G_float, 64 bits (not supported)
-constexpr uint16_t MDFCHN_VAX_D = 6;    // VAX D_float, 64 bits (not supported)
+// Signal data types (CN signal data type field). Types 0 to 3 are in the file's default byte
+// order (ID block), 9 to 12 always big-endian, 13 to 16 always little-endian. Integers have 1 to
+// 64 bits, IEEE floats 32 (single) or 64 (double) bits whatever their type says.
+constexpr uint16_t MDFCHN_UNSIGNED = 0;     // unsigned integer
+constexpr uint16_t MDFCHN_SIGNED = 1;       // signed integer (two's complement)
+constexpr uint16_t MDFCHN_FLOAT = 2;        // IEEE 754 single precision (double with 64 bits)
+constexpr uint16_t MDFCHN_DOUBLE = 3;       // IEEE 754 double (single with 32 bits)
+constexpr uint16_t MDFCHN_VAX_F = 4;        // VAX F_float, 32 bits
+constexpr uint16_t MDFCHN_VAX_G = 5;        // VAX G_float, 64 bits
+constexpr uint16_t MDFCHN_VAX_D = 6;        // VAX D_float, 64 bits
+constexpr uint16_t MDFCHN_STRING = 7;       // text: never a number
+constexpr uint16_t MDFCHN_BYTES = 8;        // byte array: never a number
+constexpr uint16_t MDFCHN_UNSIGNED_BE = 9;  // unsigned integer, big-endian
+constexpr uint16_t MDFCHN_SIGNED_BE = 10;   // signed integer, big-endian
+constexpr uint16_t MDFCHN_FLOAT_BE = 11;    // IEEE float, big-endian
+constexpr uint16_t MDFCHN_DOUBLE_BE = 12;   // IEEE double, big-endian
+constexpr uint16_t MDFCHN_UNSIGNED_LE = 13; // unsigned integer, little-endian
+constexpr uint16_t MDFCHN_SIGNED_LE = 14;   // signed integer, little-endian
+constexpr uint16_t MDFCHN_FLOAT_LE = 15;    // IEEE float, little-endian
+constexpr uint16_t MDFCHN_DOUBLE_LE = 16;   // IEEE double, little-endian
+
+// Conversion types (CC conversion type field) that mdfchn_conversion may give.
+constexpr uint16_t MDFCNV_LINEAR = 0;
+constexpr uint16_t MDFCNV_TABLE_INTERP = 1;
+constexpr uint16_t MDFCNV_TABLE = 2;
+constexpr uint16_t MDFCNV_POLYNOMIAL = 6;
+constexpr uint16_t MDFCNV_EXPONENTIAL = 7;
+constexpr uint16_t MDFCNV_LOGARITHMIC = 8;
+constexpr uint16_t MDFCNV_RATIONAL = 9;
+constexpr uint16_t MDFCNV_FORMULA = 10;
+constexpr uint16_t MDFCNV_VALUE_TEXT = 11; // value to text: the raw value is read
+constexpr uint16_t MDFCNV_RANGE_TEXT = 12; // value range to text: the raw value is read
+constexpr uint16_t MDFCNV_DATE = 132;      // date structure: never a number
+constexpr uint16_t MDFCNV_TIME = 133;      // time structure: never a number
+constexpr uint16_t MDFCNV_NONE = 65535;    // one to one; also a channel without conversion block
 
 // ---------------------------------------------------------------------------------------------
 // Library frame
@@ -140,6 +174,8 @@ int16_t mdffil_close(mdf_file_rec *file);
 int16_t mdffil_groups(uint16_t *count, mdf_file_rec *file);
 // The number of channels over all groups of the file.
 int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file);
+// The file's MDF version (for example 200, 330) and default byte order (0 little-endian, 1 big).
+int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_order);
 // 0 when every data group holds at most one channel group, else MDF_NOT_SORTED (quiet).
 int16_t mdffil_check_sorted(mdf_file_rec *file);
 
@@ -217,7 +253,8 @@ int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t 
                       uint16_t data_type, const char *name);
 int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel_rec *source);
 
-// The channel description; each out may be null.
+// The channel description; each out may be null. The name is the long name (its TX block) where
+// the channel has one, else the short name.
 int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, uint16_t *data_type,
                     const char **name, const char **description, const char **comment);
 int16_t mdfchn_type(mdf_channel_rec *channel, uint16_t *type);
@@ -227,6 +264,17 @@ int16_t mdfchn_name(mdf_channel_rec *channel, const char **name);
 int16_t mdfchn_description(mdf_channel_rec *channel, const char **description);
 int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment);
 
+// The byte order of the channel's values: 0 little-endian, 1 big-endian.
+int16_t mdfchn_byte_order(mdf_channel_rec *channel, uint16_t *byte_order);
+// The channel's conversion type (MDFCNV_NONE without a conversion block) and physical unit (the
+// empty text without one; owned by the library like the name).
+int16_t mdfchn_conversion(mdf_channel_rec *channel, uint16_t *conversion_type, const char **unit);
+// What reading the channel gives: 0 numbers; MDF_NOT_NUMERIC (a string, a byte array, a data type
+// or bit count without a number coding, a date or time conversion); MDF_FORMULA_INVALID (a formula
+// text that does not parse, every value reads 0); MDF_CONVERSION_UNKNOWN (a conversion type without
+// a rule, every value reads as its raw value). All three are quiet and never sticky.
+int16_t mdfchn_check_value(mdf_channel_rec *channel);
+
 // Changes the description (null: unchanged).
 int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
                         const char *comment);
@@ -235,7 +283,11 @@ int16_t mdfchn_set_description(mdf_channel_rec *channel, const char *description
 int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment);
 
 // Values in the group's current record. Reading a channel a second time in one record moves
-// its group to the next record first (MDF_END_OF_RECORDS when there is none).
+// its group to the next record first (MDF_END_OF_RECORDS when there is none). A channel whose
+// values are not numbers reads MDF_NOT_NUMERIC and its group does not move. mdfchn_read_raw gives
+// the low 32 bits of a wider field. Writing is refused with MDF_ERR_VALUE_TYPE for a channel in a
+// layout that MDFLIB does not create: big-endian, a type from 5 up, an integer of more than 32
+// bits (IEEE doubles of type 3, little-endian, are written).
 int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel);
 int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel);
 int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel);

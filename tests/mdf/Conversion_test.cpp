@@ -70,6 +70,7 @@ struct Channel {
     Bytes cn = Bytes(CN_SIZE + 1, 0);
     Bytes buffer_bytes;
     mdf_record_buffer buffer{};
+    mdf_file_rec file{};
     mdf_group_rec group{};
 
     Channel(std::uint16_t first_bit, std::uint16_t bits, std::uint16_t data_type,
@@ -84,7 +85,10 @@ struct Channel {
         mdf_set_u16(cn.data(), CN_DATA_TYPE, data_type);
         buffer.length = static_cast<std::uint16_t>(buffer_bytes.size());
         buffer.record = buffer_bytes.data();
+        file.magic = MDF_FILE_MAGIC;
+        file.version = ID_VERSION_200;
         group.magic = MDF_GROUP_MAGIC;
+        group.file = &file;
         group.cg = cg.data();
         group.buffer = &buffer;
     }
@@ -287,8 +291,12 @@ TEST(Conversion, RationalFormulaAndOneToOne) {
 
 TEST(Conversion, TypesWithoutRule) {
     double out = 0;
-    for (std::uint16_t type : {3, 4, 5, 11, 100, 65534}) {
-        EXPECT_FALSE(mdf_convert(mdf_conversion_of(cc_params(type, {1, 2}).data()), 1, &out));
+    // Reading through a type without a rule (and the text tables) gives the raw value; writing
+    // has no rule.
+    for (std::uint16_t type : {3, 4, 5, 11, 12, 100, 65534}) {
+        out = 0;
+        EXPECT_TRUE(mdf_convert(mdf_conversion_of(cc_params(type, {1, 2}).data()), 7.5, &out));
+        EXPECT_EQ(out, 7.5) << type;
         EXPECT_FALSE(
             mdf_convert_inverse(mdf_conversion_of(cc_params(type, {1, 2}).data()), 1, &out));
     }
@@ -297,15 +305,8 @@ TEST(Conversion, TypesWithoutRule) {
     EXPECT_FALSE(mdf_convert_inverse(mdf_conversion_of(cc_text("X").data()), 1, &out));
 }
 
-TEST(ConversionDeathTest, TypesWithoutRuleEndTheProcess) {
+TEST(ConversionDeathTest, TypesWithoutInverseEndTheProcessOnWrite) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            Channel ch(0, 8, 0);
-            Bytes cc = cc_params(3, {1, 2});
-            ch.read(&cc);
-        },
-        testing::ExitedWithCode(1), "");
     EXPECT_EXIT(
         {
             Channel ch(0, 8, 0);
@@ -326,12 +327,6 @@ TEST(ConversionDeathTest, LayoutsWithoutCodingEndTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            Channel ch(0, 64, 3);
-            ch.read();
-        },
-        testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(
-        {
             Channel ch(0, 16, 5);
             ch.read();
         },
@@ -344,7 +339,7 @@ TEST(ConversionDeathTest, LayoutsWithoutCodingEndTheProcess) {
         testing::ExitedWithCode(1), "");
     EXPECT_EXIT(
         {
-            Channel ch(0, 33, 0);
+            Channel ch(0, 65, 0);
             mdfdec_bits(&ch.group, ch.cn.data());
         },
         testing::ExitedWithCode(1), "");
@@ -390,11 +385,6 @@ TEST(Coding, ChannelFieldsInTheRecord) {
     Channel s32(0, 32, 1);
     mdfenc_bits(&s32.group, s32.cn.data(), 0xFFFFFFFE);
     EXPECT_EQ(s32.read(), -2.0);
-
-    Channel zero(5, 0, 1);
-    EXPECT_EQ(zero.read(), 0.0);
-    zero.write(-7);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(zero.data()[i], 0);
 
     Channel vax(0, 32, 4);
     const std::uint8_t one[] = {0x80, 0x40, 0x00, 0x00};
