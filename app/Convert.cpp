@@ -38,6 +38,49 @@ void write_info_comment(adf_file *adf, const char *label, const char *text, std:
         conv_message(MSG_ERR, conv_key::ADFFIL_COMMENT_ERR);
 }
 
+// Ends the program with MDFFIL_VERSION_ERR when an MDFLIB status says that the file is one the
+// converter does not read (never finalised, MDF 4.xx); any other status returns.
+void refuse_version(int16_t status, const char *name) {
+    if (status == MDF_ERR_UNFINISHED)
+        conv_fatal(conv_key::MDFFIL_VERSION_ERR, name, conv_text(conv_key::MDFFIL_UNFIN_TXT));
+    if (status == MDF_ERR_VERSION)
+        conv_fatal(conv_key::MDFFIL_VERSION_ERR, name, conv_text(conv_key::MDFFIL_V4_TXT));
+}
+
+const char *byte_order_name(uint16_t order) {
+    return order != 0 ? "big-endian" : "little-endian";
+}
+
+// Why a channel's values are no numbers (MDFCHN_DTYPE_TXT or MDFCHN_CTYPE_TXT, formatted), or an
+// empty text when they are numbers. Warns about a formula that does not parse and an unknown
+// conversion type, once per channel.
+std::string number_problem(mdf_channel_rec *channel, uint16_t bits, uint16_t data_type,
+                           const char *name, uint32_t g, uint32_t c) {
+    uint16_t conversion = MDFCNV_NONE;
+    mdfchn_conversion(channel, &conversion, nullptr);
+    char reason[96] = "";
+    switch (mdfchn_check_value(channel)) {
+    case MDF_NOT_NUMERIC:
+        if (conversion == MDFCNV_DATE || conversion == MDFCNV_TIME)
+            std::snprintf(reason, sizeof reason, conv_text(conv_key::MDFCHN_CTYPE_TXT),
+                          static_cast<unsigned>(conversion));
+        else
+            std::snprintf(reason, sizeof reason, conv_text(conv_key::MDFCHN_DTYPE_TXT),
+                          static_cast<unsigned>(data_type), static_cast<unsigned>(bits));
+        break;
+    case MDF_FORMULA_INVALID:
+        conv_message(MSG_WARN, conv_key::MDFCHN_FORMULA_WARN, static_cast<int>(c), name,
+                     static_cast<int>(g));
+        break;
+    case MDF_CONVERSION_UNKNOWN:
+        conv_message(MSG_WARN, conv_key::MDFCHN_CONVTYPE_WARN, static_cast<unsigned>(conversion),
+                     static_cast<int>(c), name, static_cast<int>(g));
+        break;
+    default: break;
+    }
+    return reason;
+}
+
 int read_value(double *value, mdf_channel_rec *channel) {
     return mdfchn_read_value(value, channel);
 }
@@ -70,10 +113,36 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
             if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
             continue;
         }
-        if (type == 1) {
-            entry.time_handle = channel;
+        uint16_t order = 0;
+        mdfchn_byte_order(channel, &order);
+        auto trace_layout = [&] {
+            if (s.trace_level == 2)
+                std::printf("    data type = %hu, bits = %hu, byte order = %s\n",
+                            static_cast<unsigned short>(data_type),
+                            static_cast<unsigned short>(bits), byte_order_name(order));
+        };
+        // A channel whose values are no numbers is no column: no name, no kg/kn position.
+        std::string problem;
+        if (type == MDFCHN_TIME || type == MDFCHN_VALUE)
+            problem = number_problem(channel, bits, data_type, name, g, c);
+        if (type == MDFCHN_TIME) {
             if (s.trace_level == 2) std::fputs("time channel\n", stdout);
-        } else if (type == 0) {
+            trace_layout();
+            if (problem.empty()) {
+                entry.time_handle = channel;
+                continue;
+            }
+            conv_message(MSG_ERR, conv_key::MDFGRP_TIMENUM_ERR, static_cast<int>(c), name,
+                         static_cast<int>(g), problem.c_str());
+            entry.time_unusable = true;
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+        } else if (type == MDFCHN_VALUE && !problem.empty()) {
+            if (s.trace_level == 2) std::fputs("value channel left out\n", stdout);
+            trace_layout();
+            conv_message(MSG_ERR, conv_key::MDFCHN_NOTNUM_ERR, static_cast<int>(c), name,
+                         static_cast<int>(g), problem.c_str());
+            if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
+        } else if (type == MDFCHN_VALUE) {
             conv_channel ch;
             ch.handle = channel;
             ch.bits = bits;
@@ -88,6 +157,7 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
                 std::printf("    type = %hu  ", static_cast<unsigned short>(data_type));
                 std::printf("    bits = %hu \n", static_cast<unsigned short>(bits));
             }
+            trace_layout();
         } else {
             conv_message(MSG_ERR, conv_key::MDFCHN_TYPE_ERR, static_cast<int>(type),
                          static_cast<int>(c), static_cast<int>(g));
@@ -123,7 +193,10 @@ void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv
                         static_cast<unsigned short>(k));
         walk_channels(t, entry, g, k, s);
 
-        if (entry.time_handle == nullptr) {
+        if (entry.time_handle == nullptr || entry.time_unusable) {
+            if (entry.time_handle != nullptr && mdfchn_close(entry.time_handle) != 0)
+                conv_message(MSG_ERR, conv_key::MDFGRP_TIMECLOSE_ERR);
+            entry.time_handle = nullptr;
             close_value_channels(entry);
             if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
         } else if (entry.channels.empty()) {
@@ -144,7 +217,9 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     if (mdflib_init("") != 0) conv_fatal(conv_key::MDFLIB_OPEN_ERR);
 
     std::string dat_name = dat_name_in;
-    if (mdffil_test_sorted(dat_name.c_str()) == 1010) {
+    const int16_t sorted = mdffil_test_sorted(dat_name.c_str());
+    refuse_version(sorted, dat_name.c_str());
+    if (sorted == MDF_NOT_SORTED) {
         conv_message(MSG_INFO, conv_key::MDFFIL_UNSORTED, dat_name.c_str(), tmp_name);
         // A sort that fails may leave an old or incomplete .tmp file behind; it must not be read.
         if (mdffil_sort(dat_name.c_str(), tmp_name) != 0)
@@ -153,8 +228,10 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     }
 
     mdf_file_rec *file = nullptr;
-    if (mdffil_open(&file, dat_name.c_str(), MDFFIL_READ) != 0)
+    if (int16_t status = mdffil_open(&file, dat_name.c_str(), MDFFIL_READ); status != 0) {
+        refuse_version(status, dat_name.c_str());
         conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str());
+    }
 
     conv_tables t;
     t.adf = adf_open_write(adf_name);
@@ -176,6 +253,12 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
         write_info_comment(t.adf, "DIVISION: ", division, HD_TEXT_FIELD, s);
         write_info_comment(t.adf, "PROJECT:  ", project, HD_TEXT_FIELD, s);
         write_info_comment(t.adf, "SUBJECT:  ", subject, HD_TEXT_FIELD, s);
+    }
+    if (s.trace_level == 2) {
+        uint16_t version = 0, order = 0;
+        mdffil_version(file, &version, &order);
+        std::printf("MDF version = %u.%02u, default byte order = %s\n", version / 100u,
+                    version % 100u, byte_order_name(order));
     }
 
     t.channel_names = sls_create(0, 0, 0, 0);

@@ -31,6 +31,7 @@ struct conv_channel {
 struct conv_group {
     mdf_group_rec *handle = nullptr;
     mdf_channel_rec *time_handle = nullptr;
+    bool time_unusable = false; // its time channel gives no numbers: the group is not used
     std::vector<conv_channel> channels; // the value channels
     uint32_t number = 0;                // 1-based MDF group number
     double t1 = 0.0;                    // earlier bracketing time stamp
@@ -61,8 +62,8 @@ struct conv_settings {
 
 // Column name of a value channel as it may stand in an ADF channel line: blanks at both ends are
 // dropped, every blank, tab and control byte inside becomes "_", and an empty name is replaced by
-// "kg<g>_kn<c>" from the MDF group and channel numbers. At most 32 bytes of mdf_name are looked at
-// (the field of a channel block need not be terminated).
+// "kg<g>_kn<c>" from the MDF group and channel numbers. mdf_name is a terminated text of any
+// length (a short name or an MDF 3.x long name).
 std::string conv_clean_name(const char *mdf_name, unsigned group_number, unsigned channel_number);
 
 // The length of a text that ends at its zero byte or, without one, at the end of its field.

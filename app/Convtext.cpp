@@ -116,6 +116,35 @@ lng_row conv_rows[] = {
     {"MDFFIL_GROUPS_ERR",
      {"number of groups of MDF file not read\n",
       "Anzahl der Gruppen der MDF-Datei nicht eingelesen\n"}},
+    // Reading MDF 3.x: files that cannot be converted, channels and time channels that are no
+    // numbers, and conversions that do not give the physical value. The *_TXT rows are reasons
+    // put into those messages.
+    {"MDFFIL_VERSION_ERR",
+     {"MDF file \"%s\" cannot be converted: %s\n",
+      "MDF-Datei \"%s\" kann nicht konvertiert werden: %s\n"}},
+    {"MDFFIL_UNFIN_TXT",
+     {"unfinalised MDF file (the recording was not completed)",
+      "nicht abgeschlossene MDF-Datei (die Aufzeichnung wurde nicht beendet)"}},
+    {"MDFFIL_V4_TXT",
+     {"MDF version 4.xx not supported", "MDF-Version 4.xx wird nicht unterst\x81"
+                                        "tzt"}},
+    {"MDFCHN_NOTNUM_ERR",
+     {"channel %d \"%s\" of group %d left out: %s gives no number\n",
+      "Kanal %d \"%s\" der Gruppe %d ausgelassen: %s ergibt keine Zahl\n"}},
+    {"MDFGRP_TIMENUM_ERR",
+     {"time channel %d \"%s\" of group %d: %s gives no number - group not used\n",
+      "Zeitkanal %d \"%s\" der Gruppe %d: %s ergibt keine Zahl - Gruppe nicht verwendet\n"}},
+    {"MDFCHN_DTYPE_TXT", {"data type %u with %u bits", "Datentyp %u mit %u Bits"}},
+    {"MDFCHN_CTYPE_TXT",
+     {"conversion type %u (date or time)", "Umrechnungstyp %u (Datum oder Uhrzeit)"}},
+    {"MDFCHN_FORMULA_WARN",
+     {"formula of channel %d \"%s\" of group %d cannot be evaluated - its values read as 0\n",
+      "Formel des Kanals %d \"%s\" der Gruppe %d nicht auswertbar - Werte werden als 0 "
+      "gelesen\n"}},
+    {"MDFCHN_CONVTYPE_WARN",
+     {"unknown conversion type %u of channel %d \"%s\" of group %d - raw values written\n",
+      "Unbekannter Umrechnungstyp %u des Kanals %d \"%s\" der Gruppe %d - Rohwerte werden "
+      "geschrieben\n"}},
     {"TRAXCON_NAMELEN_ERR",
      {"file name \"%s\" too long, maximum is %d characters\n",
       "Dateiname \"%s\" zu lang, maximal %d Zeichen m\x94"

@@ -13,9 +13,6 @@
 
 namespace {
 
-// The signal name of a channel block is a 32-byte field of the same kind.
-constexpr std::size_t CN_NAME_FIELD = 32;
-
 bool is_blank(unsigned char ch) {
     return ch == ' ';
 }
@@ -65,7 +62,7 @@ std::size_t conv_field_length(const char *text, std::size_t field) {
 }
 
 std::string conv_clean_name(const char *mdf_name, unsigned group_number, unsigned channel_number) {
-    std::size_t len = mdf_name != nullptr ? conv_field_length(mdf_name, CN_NAME_FIELD) : 0;
+    std::size_t len = mdf_name != nullptr ? std::strlen(mdf_name) : 0;
     std::size_t begin = 0;
     while (begin < len && is_blank(static_cast<unsigned char>(mdf_name[begin]))) ++begin;
     while (len > begin && is_blank(static_cast<unsigned char>(mdf_name[len - 1]))) --len;

@@ -107,6 +107,15 @@ inline constexpr const char TRACE_CHNNAM[] = "TRACE_CHNNAM";
 inline constexpr const char TRACE_HEADFIN[] = "TRACE_HEADFIN";
 inline constexpr const char TRACE_ALLLIN[] = "TRACE_ALLLIN";
 inline constexpr const char BITVALERR[] = "BITVALERR";
+inline constexpr const char MDFFIL_VERSION_ERR[] = "MDFFIL_VERSION_ERR";
+inline constexpr const char MDFFIL_UNFIN_TXT[] = "MDFFIL_UNFIN_TXT";
+inline constexpr const char MDFFIL_V4_TXT[] = "MDFFIL_V4_TXT";
+inline constexpr const char MDFCHN_NOTNUM_ERR[] = "MDFCHN_NOTNUM_ERR";
+inline constexpr const char MDFGRP_TIMENUM_ERR[] = "MDFGRP_TIMENUM_ERR";
+inline constexpr const char MDFCHN_DTYPE_TXT[] = "MDFCHN_DTYPE_TXT";
+inline constexpr const char MDFCHN_CTYPE_TXT[] = "MDFCHN_CTYPE_TXT";
+inline constexpr const char MDFCHN_FORMULA_WARN[] = "MDFCHN_FORMULA_WARN";
+inline constexpr const char MDFCHN_CONVTYPE_WARN[] = "MDFCHN_CONVTYPE_WARN";
 } // namespace conv_key
 
 #endif

@@ -767,9 +767,17 @@ struct mdf_sort_slot {
 };
 
 // The input tree as the sort walks it, gathered once (images belong to the sort's level).
+struct sort_cn {
+    uint8_t *cn;
+    uint8_t *long_name;    // TX block or null
+    uint8_t *display_name; // TX block or null
+    // The texts of a value-range-to-text conversion: the offset of each entry's link in the CC
+    // and its TX block (null when the link names none).
+    std::vector<std::pair<uint16_t, uint8_t *>> range_texts;
+};
 struct sort_cg {
     uint8_t *cg;
-    std::vector<uint8_t *> cns; // input chain order
+    std::vector<sort_cn> cns; // input chain order
 };
 struct sort_dg {
     uint8_t *dg;
@@ -795,6 +803,34 @@ uint64_t block_length(const uint8_t *image) {
 uint8_t *comment_block(uint8_t *image, uint16_t offset) {
     uint8_t *text = mdfblk_link(image, offset);
     return mdf_block_is(text, MDFBLK_TX) ? text : nullptr;
+}
+
+// The TX block that a name link of a CN names, when the CN holds that link and it is a TX.
+uint8_t *name_block(uint8_t *cn, uint16_t offset) {
+    return mdf_block_size(cn) >= offset + 4u ? comment_block(cn, offset) : nullptr;
+}
+
+// The TX blocks of a value-range-to-text conversion, read from the input (the tree read does not
+// follow links inside a CC). A link to no TX block is carried as no link.
+std::vector<std::pair<uint16_t, uint8_t *>> range_texts(int16_t in, const uint8_t *cc) {
+    std::vector<std::pair<uint16_t, uint8_t *>> texts;
+    if (cc == nullptr || mdf_u16(cc, CC_TYPE) != CC_RANGE_TEXT) return texts;
+    const uint32_t size = mdf_block_size(cc);
+    const uint32_t count = mdf_u16(cc, CC_COUNT);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t link = CC_PARAMS + CC_RANGE_ENTRY * i + CC_RANGE_TEXT_LINK;
+        if (link + 4 > size) break;
+        const uint32_t position = mdf_u32(cc, link);
+        uint8_t *text = nullptr;
+        if (position != 0 && uint64_t{position} + BLK_HEADER <= mdfio_size(in)) {
+            mdfio_seek(in, position, MDFIO_SEEK_SET);
+            uint8_t header[BLK_HEADER];
+            mdfio_read(header, BLK_HEADER, in);
+            if (mdf_block_is(header, MDFBLK_TX)) text = mdfblk_read(in, position);
+        }
+        texts.emplace_back(static_cast<uint16_t>(link), text);
+    }
+    return texts;
 }
 
 // Keeps a copy of an input image for the time it is changed for the output.
@@ -940,7 +976,9 @@ struct sort_run {
                 sort_cg c{cg, {}};
                 for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
                      cn = mdfblk_link(cn, CN_NEXT_CN))
-                    c.cns.push_back(cn);
+                    c.cns.push_back({cn, name_block(cn, CN_LONG_NAME),
+                                     name_block(cn, CN_DISPLAY_NAME),
+                                     range_texts(in, mdfblk_link(cn, CN_CONVERSION))});
                 uint64_t records = mdf_u32(cg, CG_RECORDS);
                 data_size += records * mdf_u16(cg, CG_RECORD_SIZE);
                 d.records += records;
@@ -992,10 +1030,13 @@ struct sort_run {
             for (const sort_cg &c : d.cgs) {
                 size += trigger + block_length(c.cg) +
                         block_length(comment_block(c.cg, CG_COMMENT)) + block_length(d.dg);
-                for (uint8_t *cn : c.cns)
-                    size += block_length(cn) + block_length(mdfblk_link(cn, CN_CONVERSION)) +
-                            block_length(mdfblk_link(cn, CN_EXTENSION)) +
-                            block_length(comment_block(cn, CN_COMMENT));
+                for (const sort_cn &n : c.cns) {
+                    size += block_length(n.cn) + block_length(mdfblk_link(n.cn, CN_CONVERSION)) +
+                            block_length(mdfblk_link(n.cn, CN_EXTENSION)) +
+                            block_length(comment_block(n.cn, CN_COMMENT)) +
+                            block_length(n.long_name) + block_length(n.display_name);
+                    for (const auto &text : n.range_texts) size += block_length(text.second);
+                }
             }
         }
         return size;
@@ -1060,6 +1101,17 @@ struct sort_run {
         });
     }
 
+    // A CC with the TX blocks of its value-range-to-text entries written before it; gives the
+    // CC's position (0 for none).
+    uint32_t write_conversion(uint8_t *cc, const std::vector<std::pair<uint16_t, uint8_t *>> &texts) {
+        if (cc == nullptr) return 0;
+        std::vector<uint32_t> positions;
+        for (const auto &text : texts) positions.push_back(put(text.second));
+        sort_snapshot keep(cc);
+        for (std::size_t i = 0; i < texts.size(); ++i) mdf_set_u32(cc, texts[i].first, positions[i]);
+        return put(cc);
+    }
+
     // The blocks of one channel group and its own DG; gives the DG's position.
     uint32_t write_group(sort_dg &d, sort_cg &c, uint32_t last_dg, uint64_t data_pos) {
         uint32_t tr_pos = 0;
@@ -1070,16 +1122,22 @@ struct sort_run {
             tr_pos = put(d.tr);
         }
         uint32_t last_cn = 0;
-        for (uint8_t *cn : c.cns) {
-            uint32_t cc = put(mdfblk_link(cn, CN_CONVERSION));
+        for (const sort_cn &n : c.cns) {
+            uint8_t *cn = n.cn;
+            uint32_t cc = write_conversion(mdfblk_link(cn, CN_CONVERSION), n.range_texts);
             uint32_t ce = put(mdfblk_link(cn, CN_EXTENSION));
             uint32_t text = put(comment_block(cn, CN_COMMENT));
+            uint32_t long_name = put(n.long_name);
+            uint32_t display_name = put(n.display_name);
             sort_snapshot keep(cn);
             mdf_set_u32(cn, CN_NEXT_CN, last_cn);
             mdf_set_u32(cn, CN_CONVERSION, cc);
             mdf_set_u32(cn, CN_EXTENSION, ce);
             mdf_set_u32(cn, CN_DEPENDENCY, 0);
             mdf_set_u32(cn, CN_COMMENT, text);
+            if (mdf_block_size(cn) >= CN_LONG_NAME + 4) mdf_set_u32(cn, CN_LONG_NAME, long_name);
+            if (mdf_block_size(cn) >= CN_DISPLAY_NAME + 4)
+                mdf_set_u32(cn, CN_DISPLAY_NAME, display_name);
             last_cn = put(cn);
         }
         uint32_t cg_pos;
@@ -1090,6 +1148,8 @@ struct sort_run {
             mdf_set_u32(c.cg, CG_FIRST_CN, last_cn);
             mdf_set_u32(c.cg, CG_COMMENT, text);
             mdf_set_u16(c.cg, CG_RECORD_ID, 0);
+            if (mdf_block_size(c.cg) >= CG_SAMPLE_REDUCTION + 4)
+                mdf_set_u32(c.cg, CG_SAMPLE_REDUCTION, 0); // sample reductions are not copied
             cg_pos = put(c.cg);
         }
         sort_snapshot keep(d.dg);

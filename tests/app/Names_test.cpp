@@ -34,12 +34,11 @@ TEST(CleanName, EmptyNameMadeFromNumbers) {
     EXPECT_EQ(conv_clean_name(nullptr, 1, 1), "kg1_kn1");
 }
 
-TEST(CleanName, UnterminatedFieldReadToItsWidth) {
-    // The 32-byte name field of a channel block, full, followed by its description.
-    char block[64];
-    std::memset(block, 'N', 32);
-    std::memcpy(block + 32, "description", 12);
-    EXPECT_EQ(conv_clean_name(block, 1, 2), std::string(32, 'N'));
+TEST(CleanName, LongNamesAreKeptWhole) {
+    // A long name of an MDF 3.x channel (its own text block) runs past the 32-byte short field.
+    const std::string long_name = "Engine.Cylinder1.Exhaust gas temperature downstream";
+    EXPECT_EQ(conv_clean_name(long_name.c_str(), 1, 2),
+              "Engine.Cylinder1.Exhaust_gas_temperature_downstream");
 }
 
 class UniqueName : public testing::Test {

@@ -318,7 +318,9 @@ TEST(ConvText, EveryKeyIsInTheTableInBothLanguages) {
         "MDFLIB_INTERR",     "MDFGRP_RECERR",     "TRAXCON_TRACEHLP",    "TRAXCON_TRIGHLP",
         "TRAXCON_NOIPOLHLP", "TRACE_CHNGRP",      "TRACE_GEN",           "TRACE_TRIG",
         "TRACE_GRPNO",       "TRACE_CHNNAM",      "TRACE_HEADFIN",       "TRACE_ALLLIN",
-        "BITVALERR",         "MDFFIL_GROUPS_ERR", "TRAXCON_NAMELEN_ERR",
+        "BITVALERR",         "MDFFIL_GROUPS_ERR", "TRAXCON_NAMELEN_ERR", "MDFFIL_VERSION_ERR",
+        "MDFFIL_UNFIN_TXT",  "MDFFIL_V4_TXT",     "MDFCHN_NOTNUM_ERR",   "MDFGRP_TIMENUM_ERR",
+        "MDFCHN_DTYPE_TXT",  "MDFCHN_CTYPE_TXT",  "MDFCHN_FORMULA_WARN", "MDFCHN_CONVTYPE_WARN",
     };
     ASSERT_EQ(conv_texts.count, std::size(keys));
     for (int language : {0, 1}) {
