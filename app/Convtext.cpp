@@ -126,8 +126,9 @@ lng_row conv_rows[] = {
      {"unfinalised MDF file (the recording was not completed)",
       "nicht abgeschlossene MDF-Datei (die Aufzeichnung wurde nicht beendet)"}},
     {"MDFFIL_V4_TXT",
-     {"MDF version 4.xx not supported", "MDF-Version 4.xx wird nicht unterst\x81"
-                                        "tzt"}},
+     {"MDF version 4.xx (or later) not supported", "MDF-Version 4.xx (oder h\x94"
+                                                   "her) wird nicht unterst\x81"
+                                                   "tzt"}},
     {"MDFCHN_NOTNUM_ERR",
      {"channel %d \"%s\" of group %d left out: %s gives no number\n",
       "Kanal %d \"%s\" der Gruppe %d ausgelassen: %s ergibt keine Zahl\n"}},
