@@ -36,7 +36,7 @@ uint32_t Builder::id(uint16_t float_format, const char *program) {
 }
 
 uint32_t Builder::hd(const HdInfo &info) {
-    uint32_t pos = append_block(*this, "HD", 164);
+    uint32_t pos = append_block(*this, "HD", info.size);
     set_u16(pos, 16, info.dg_count);
     set_text(pos, 18, info.date, 10);
     set_text(pos, 28, info.time, 8);
@@ -47,16 +47,21 @@ uint32_t Builder::hd(const HdInfo &info) {
     return pos;
 }
 
-uint32_t Builder::dg(uint16_t cg_count, uint16_t id_bytes) {
-    uint32_t pos = append_block(*this, "DG", 24);
+void Builder::version(uint16_t number, const char *format) {
+    set_text(0, 8, format, 8);
+    set_u16(0, 28, number);
+}
+
+uint32_t Builder::dg(uint16_t cg_count, uint16_t id_bytes, uint16_t size) {
+    uint32_t pos = append_block(*this, "DG", size);
     set_u16(pos, 20, cg_count);
     set_u16(pos, 22, id_bytes);
     return pos;
 }
 
 uint32_t Builder::cg(uint16_t record_id, uint16_t channels, uint16_t record_size,
-                     uint32_t records) {
-    uint32_t pos = append_block(*this, "CG", 26);
+                     uint32_t records, uint16_t size) {
+    uint32_t pos = append_block(*this, "CG", size);
     set_u16(pos, 16, record_id);
     set_u16(pos, 18, channels);
     set_u16(pos, 20, record_size);
@@ -65,7 +70,7 @@ uint32_t Builder::cg(uint16_t record_id, uint16_t channels, uint16_t record_size
 }
 
 uint32_t Builder::cn(const CnInfo &info) {
-    uint32_t pos = append_block(*this, "CN", 218);
+    uint32_t pos = append_block(*this, "CN", info.size);
     set_u16(pos, 24, info.type);
     set_text(pos, 26, info.name, 32);
     set_text(pos, 58, info.description, 128);
@@ -76,6 +81,7 @@ uint32_t Builder::cn(const CnInfo &info) {
     set_real(pos, 194, info.min);
     set_real(pos, 202, info.max);
     set_real(pos, 210, info.rate);
+    if (info.size >= 228) set_u16(pos, 226, info.byte_offset);
     return pos;
 }
 

@@ -38,6 +38,7 @@ struct HdInfo {
     const char *project = "";
     const char *subject = "";
     uint16_t dg_count = 0; // the number-of-data-groups field
+    uint16_t size = 164;   // 208 from MDF 3.20 on
 };
 
 struct CnInfo {
@@ -49,6 +50,8 @@ struct CnInfo {
     uint16_t data_type = 0;
     uint16_t range_valid = 0;
     double min = 0, max = 0, rate = 0; // written as IEEE doubles
+    uint16_t size = 218;                // MDF 3.x: 222 (long-name link), 228 (byte offset)
+    uint16_t byte_offset = 0;           // the additional byte offset (size 228)
 };
 
 struct Builder {
@@ -58,11 +61,15 @@ struct Builder {
     uint32_t id(uint16_t float_format = 0, const char *program = "BUILDER");
     // HD block (164 bytes); normally directly behind the ID block, at 64.
     uint32_t hd(const HdInfo &info = {});
-    // DG (24 bytes): number of channel groups, number of record identifier bytes.
-    uint32_t dg(uint16_t cg_count, uint16_t id_bytes = 0);
-    // CG (26 bytes).
-    uint32_t cg(uint16_t record_id, uint16_t channels, uint16_t record_size, uint32_t records);
-    // CN (218 bytes); texts are cut to their field (a 32-character name fills it, no zero).
+    // DG (24 bytes, 28 in MDF 3.x): number of channel groups, number of record identifier bytes.
+    uint32_t dg(uint16_t cg_count, uint16_t id_bytes = 0, uint16_t size = 24);
+    // CG (26 bytes, 30 in MDF 3.30).
+    uint32_t cg(uint16_t record_id, uint16_t channels, uint16_t record_size, uint32_t records,
+                uint16_t size = 26);
+    // Makes the ID block name an MDF version: version number field and format identifier text.
+    void version(uint16_t number, const char *format);
+    // CN (218 bytes unless info.size says more); texts are cut to their field (a 32-character
+    // name fills it, no zero).
     uint32_t cn(const CnInfo &info);
     // CC with REAL parameters P1, P2, ... (count: the parameter count field; -1 = params.size()).
     uint32_t cc(uint16_t conversion_type, const std::vector<double> &params, const char *unit = "",
