@@ -155,7 +155,8 @@ bool full_pass(mdf_group_rec *group, const std::vector<mdf_channel_rec *> &numbe
         if (mdf_u16(channel->cn, CN_TYPE) == MDFCHN_TIME) time = channel;
     for (mdf_channel_rec *channel : numbered) {
         const std::uint16_t type = mdf_u16(channel->cn, CN_TYPE);
-        if ((type == MDFCHN_VALUE || type == MDFCHN_TIME) && mdfchn_check_value(channel) != 0)
+        if ((type == MDFCHN_VALUE || type == MDFCHN_TIME) &&
+            mdfchn_check_value(channel) == MDF_NOT_NUMERIC)
             return false;
     }
     if (mdfgrp_seek(group, 0, MDFGRP_SEEK_SET) != 0) return false;
@@ -235,15 +236,20 @@ bool walk_group(mdf_file_rec *file, std::uint16_t number, verdict &v) {
     }
 
     if (v.convertible) {
-        bool has_time = false, has_value = false;
+        // As the converter: value channels that give no numbers are left out, and a time
+        // channel that gives none makes the group unused.
+        bool has_time = false, bad_time = false, has_value = false;
+        std::vector<mdf_channel_rec *> used;
         for (mdf_channel_rec *channel : numbered) {
             const std::uint16_t type = mdf_u16(channel->cn, CN_TYPE);
-            has_time = has_time || type == MDFCHN_TIME;
-            has_value = has_value || type == MDFCHN_VALUE;
+            const bool number = mdfchn_check_value(channel) != MDF_NOT_NUMERIC;
+            if (type == MDFCHN_TIME) (number ? has_time : bad_time) = true;
+            if (type == MDFCHN_VALUE) has_value = has_value || number;
+            if ((type == MDFCHN_TIME || type == MDFCHN_VALUE) && number) used.push_back(channel);
         }
-        if (has_time && has_value) {
+        if (has_time && has_value && !bad_time) {
             v.times.emplace_back();
-            if (!full_pass(group, numbered, records, v.times.back())) v.convertible = false;
+            if (!full_pass(group, used, records, v.times.back())) v.convertible = false;
         }
         if (mdflib_last_error() < 0) return false;
     }
