@@ -12,8 +12,9 @@
 //     and precedence) agrees: a text it accepts must give its code (0 or 8) and, for 0, the same
 //     value bit for bit; a text it rejects must give 7, or 8 when a zero divisor was reduced
 //     before the error was seen;
-//   - mdffrm_eval brings the text to upper case and turns commas after the leading blanks into
-//     points, in place, and gives the value of a plain number or of mdffrm_parse on the rest.
+//   - mdffrm_eval leaves the stored text as it is and gives the value of a plain number or of
+//     mdffrm_parse on the text prepared as upper case with commas after the leading blanks made
+//     points.
 #include "mdffrm.h"
 
 #include <cmath>
@@ -369,7 +370,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    // mdffrm_eval: upper case and decimal commas in place, then a constant or the formula. The
+    // mdffrm_eval: upper case and decimal commas in a copy, then a constant or the formula. The
     // area is either the text with its zero byte or exactly the text's bytes (a bound of its
     // length), so that a read beyond the bound is seen by the sanitizer.
     const bool bounded = (data[0] & 0x80) != 0;
@@ -385,8 +386,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         buffer = tight.get();
         bound = text.size();
     }
+    const std::string stored(buffer, bound);
     double y = -1;
     const int eval_code = mdffrm_eval(x, buffer, bound, &y);
+    if (std::string(buffer, bound) != stored) fail("mdffrm_eval changed the stored text", text);
     if (eval_code != 0 && !same_bits(y, 0.0))
         fail("mdffrm_eval: result not 0 after an error", text);
     std::string prepared = text;
@@ -396,8 +399,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (start == std::string::npos) start = prepared.size();
     for (std::size_t i = start; i < prepared.size(); ++i)
         if (prepared[i] == ',') prepared[i] = '.';
-    if (std::string(buffer, text.size()) != prepared)
-        fail("mdffrm_eval prepared the text wrongly", text);
     const std::string rest = prepared.substr(start);
     bool constant = true;
     for (std::size_t i = 0; i < rest.size(); ++i)

@@ -283,11 +283,11 @@ double mdfdec_raw(const mdf_group_rec *group, const std::uint8_t *cn) {
     return mdf_field_value(mdf_get_field(data, l.first_bit, l.bits, l.big_endian), l);
 }
 
-double mdfdec_value(const mdf_group_rec *group, const std::uint8_t *cn, std::uint8_t *cc) {
+double mdfdec_value(const mdf_group_rec *group, const std::uint8_t *cn, const std::uint8_t *cc) {
     const double raw = mdfdec_raw(group, cn);
     if (cc == nullptr) return raw;
     mdf_conversion c = mdf_conversion_of(cc, group->file->version);
-    c.text = reinterpret_cast<char *>(cc + CC_PARAMS);
+    c.text = reinterpret_cast<const char *>(cc + CC_PARAMS);
     double physical = 0.0;
     mdf_convert(c, raw, &physical);
     return physical;

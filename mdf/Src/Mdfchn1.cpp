@@ -52,12 +52,10 @@ int16_t value_check(const mdf_channel_rec *c) {
     if (type == CC_DATE || type == CC_TIME) return MDF_NOT_NUMERIC;
     if (!mdf_conversion_known(type)) return MDF_CONVERSION_UNKNOWN;
     if (type == CC_FORMULA) {
-        // Prepared in a copy: the block keeps its text as read.
-        mdf_conversion conv = mdf_conversion_of(c->cc);
-        std::string text(reinterpret_cast<const char *>(c->cc + CC_PARAMS),
-                         strnlen(reinterpret_cast<const char *>(c->cc + CC_PARAMS), conv.text_length));
+        const mdf_conversion conv = mdf_conversion_of(c->cc);
         double y = 0.0;
-        if (mdffrm_eval(1.0, text.data(), text.size(), &y) == MDF_FORMULA_SYNTAX)
+        if (mdffrm_eval(1.0, reinterpret_cast<const char *>(c->cc + CC_PARAMS), conv.text_length,
+                        &y) == MDF_FORMULA_SYNTAX)
             return MDF_FORMULA_INVALID;
     }
     return 0;

@@ -636,6 +636,7 @@ struct CachedText {
 struct FormulaCache {
     CachedText slots[CACHE_SLOTS];
     std::vector<double> stack; // the run's stack, as deep as the deepest cached program needs
+    std::string prepared;      // the text of the conversion being evaluated, prepared
 };
 
 FormulaCache &formula_cache() {
@@ -693,9 +694,12 @@ int16_t mdffrm_parse(double x, const char *text, double *result) {
     return static_cast<int16_t>(code);
 }
 
-int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result) {
-    const std::size_t length = strnlen_bounded(text, max_length);
-    char *const end = text + length;
+int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, double *result) {
+    // Prepared in the module's own buffer (its capacity is kept), never in the caller's text.
+    std::string &prepared = formula_cache().prepared;
+    prepared.assign(stored, strnlen_bounded(stored, max_length));
+    char *const text = prepared.data();
+    char *const end = text + prepared.size();
     for (char *c = text; c != end; ++c)
         if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
     char *rest = text;
@@ -723,8 +727,5 @@ int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result
         *result = code == CODE_OK ? value : 0.0;
         return static_cast<int16_t>(code);
     }
-    if (length < max_length) return mdffrm_parse(x, rest, result);
-    // The text fills its whole area without a terminating zero: parse a terminated copy.
-    const std::string copy(rest, end);
-    return mdffrm_parse(x, copy.c_str(), result);
+    return mdffrm_parse(x, rest, result); // the prepared text is terminated
 }

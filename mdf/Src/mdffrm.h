@@ -1,6 +1,6 @@
 // Formula language: evaluation of conversion formula texts in one variable, X.
-// Needs nothing but the standard library. The library's internal header declares the same two
-// operations for the conversions.
+// Needs nothing but the standard library; the library's internal header includes it for the
+// conversions.
 #ifndef MDFFRM_H
 #define MDFFRM_H
 
@@ -14,12 +14,12 @@
 int16_t mdffrm_parse(double x, const char *text, double *result);
 
 // Evaluates a conversion formula text as stored in a conversion block: the text ends at its
-// first zero byte or after max_length bytes. Brings it to upper case and turns decimal commas into
-// points, both in place and never beyond the bound, skips leading blanks, reads a plain number
+// first zero byte or after max_length bytes. Brings a copy of it to upper case and turns decimal
+// commas into points (the stored text is not changed), skips leading blanks, reads a plain number
 // (digits and points, a leading minus) directly (an empty text gives 0) and hands anything else
 // to mdffrm_parse. Returns the code of mdffrm_parse (0 for a plain number); *result is 0 on
 // failure. Texts of up to 1024 bytes are compiled once and kept (keyed on their exact prepared
 // bytes), so a text evaluated again is not parsed again; the results are the parse's own.
-int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
+int16_t mdffrm_eval(double x, const char *text, std::size_t max_length, double *result);
 
 #endif

@@ -60,6 +60,7 @@
 #ifndef MDFINT_H
 #define MDFINT_H
 
+#include "mdffrm.h"
 #include "mdflib.h"
 
 #include <cstddef>
@@ -843,9 +844,8 @@ uint32_t mdfdec_bits(const mdf_group_rec *group, const uint8_t *cn);
 // The raw value by the channel's data type; the channel must be a number (internal error
 // otherwise: the channel operations test that first).
 double mdfdec_raw(const mdf_group_rec *group, const uint8_t *cn);
-// The physical value: the raw value converted by cc (null: none). cc is not const: a formula
-// text is brought to upper case in place.
-double mdfdec_value(const mdf_group_rec *group, const uint8_t *cn, uint8_t *cc);
+// The physical value: the raw value converted by cc (null: none).
+double mdfdec_value(const mdf_group_rec *group, const uint8_t *cn, const uint8_t *cc);
 // Stores raw bits / a raw value / a physical value into the group's current record; the
 // channel's layout must be writable (the channel operations refuse the others with -1008).
 void mdfenc_bits(mdf_group_rec *group, const uint8_t *cn, uint32_t value);
@@ -873,7 +873,7 @@ struct mdf_conversion {
     uint32_t count;       // parameter count; for the tables the number of rows
     double p[7];          // P1 .. P7
     const uint8_t *table; // types 1 and 2
-    char *text;           // type 10, text_length bytes at most
+    const char *text;     // type 10, text_length bytes at most
     std::size_t text_length;
     bool p6_offset;       // version 3.00 on: the polynomial subtracts P6 along with P5
 };
@@ -904,14 +904,8 @@ bool mdf_conversion_known(uint16_t type);
 // they are opened).
 uint8_t *mdf_field_record(const mdf_group_rec *group, const mdf_layout &layout);
 
-// Evaluates a formula text with its variable set to x: 0 and the value in *result, or 7 (syntax
-// error, stack overflow) / 8 (division by zero) with *result 0.
+// The formula language (mdffrm_parse, mdffrm_eval) is declared by mdffrm.h; its syntax-error code:
 constexpr int16_t MDF_FORMULA_SYNTAX = 7;
-int16_t mdffrm_parse(double x, const char *text, double *result);
-// The formula-text conversion of a raw value: text (at most max_length bytes, ending at the
-// first zero byte or at the bound) is upper-cased and decimal commas become points, in place,
-// never beyond the bound; a constant is read directly, anything else goes to mdffrm_parse.
-int16_t mdffrm_eval(double x, char *text, std::size_t max_length, double *result);
 
 // ---------------------------------------------------------------------------------------------
 // Tree index (Mdf1): groups and channels by number in constant time

@@ -397,12 +397,12 @@ TEST(Coding, ChannelFieldsInTheRecord) {
     EXPECT_EQ(three.data()[0], 0x3F);
 }
 
-TEST(Coding, FormulaTextIsUpperCasedInTheBlock) {
+TEST(Coding, FormulaTextInTheBlockStaysAsRead) {
     Channel ch(0, 16, 1);
     ch.set_raw(3);
     Bytes cc = cc_text("2*x+1");
     EXPECT_EQ(ch.read(&cc), 7.0);
-    EXPECT_STREQ(reinterpret_cast<const char *>(cc.data() + CC_PARAMS), "2*X+1");
+    EXPECT_STREQ(reinterpret_cast<const char *>(cc.data() + CC_PARAMS), "2*x+1");
     Bytes comma = cc_text("  -12,5");
     EXPECT_EQ(ch.read(&comma), -12.5);
     Bytes scaled = cc_text("1,5*x");

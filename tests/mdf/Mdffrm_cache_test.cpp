@@ -46,11 +46,17 @@ uint64_t bits_of(double d) {
 int expect_same(const std::string &text, double x, bool terminated = true) {
     std::vector<char> area(text.begin(), text.end());
     if (terminated) area.push_back('\0');
+    const std::vector<char> stored = area;
     double cached = -1.0;
     const int code = mdffrm_eval(x, area.data(), area.size(), &cached);
-    // The text is prepared in place now; the direct parse starts behind the leading blanks.
-    std::string prepared(area.begin(), area.begin() + static_cast<std::ptrdiff_t>(text.size()));
-    prepared = prepared.substr(0, prepared.find('\0'));
+    EXPECT_EQ(area, stored) << "the stored text must not change: " << text;
+    // Prepared here as the evaluation prepares its copy: upper case, then decimal commas behind
+    // the leading blanks; the direct parse starts behind those blanks.
+    std::string prepared = text.substr(0, text.find('\0'));
+    for (char &c : prepared)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (std::size_t i = prepared.find_first_not_of(' '); i < prepared.size(); ++i)
+        if (prepared[i] == ',') prepared[i] = '.';
     if (is_constant(prepared)) return code;
     const std::size_t start = prepared.find_first_not_of(' ');
     double direct = -2.0;

@@ -235,17 +235,17 @@ TEST(MdffrmEval, PreparesTheText) {
     char linear[] = "2*x+1";
     EXPECT_EQ(mdffrm_eval(3.0, linear, sizeof linear, &y), 0);
     EXPECT_EQ(y, 7.0);
-    EXPECT_STREQ(linear, "2*X+1"); // upper case stays in the text
+    EXPECT_STREQ(linear, "2*x+1"); // prepared in a copy: the text stays as it was
 
     char constant[] = "  -12,5";
     EXPECT_EQ(mdffrm_eval(3.0, constant, sizeof constant, &y), 0);
     EXPECT_EQ(y, -12.5);
-    EXPECT_STREQ(constant, "  -12.5");
+    EXPECT_STREQ(constant, "  -12,5");
 
     char comma[] = "1,5*x";
     EXPECT_EQ(mdffrm_eval(4.0, comma, sizeof comma, &y), 0);
     EXPECT_EQ(y, 6.0);
-    EXPECT_STREQ(comma, "1.5*X");
+    EXPECT_STREQ(comma, "1,5*x");
 
     char empty[] = "";
     y = -1.0;
@@ -282,15 +282,15 @@ TEST(MdffrmEval, PreparesTheText) {
     EXPECT_EQ(mdffrm_eval(1.0, divide, sizeof divide, &y), 8);
     EXPECT_EQ(y, 0.0);
 
-    // The text ends at its bound when no zero byte comes first; nothing behind it changes.
+    // The text ends at its bound when no zero byte comes first; nothing of it changes.
     char bounded[] = {'2', '*', 'x', 'x', ',', '5'};
     EXPECT_EQ(mdffrm_eval(4.0, bounded, 3, &y), 0);
     EXPECT_EQ(y, 8.0);
-    EXPECT_EQ(std::string(bounded, 6), "2*Xx,5");
+    EXPECT_EQ(std::string(bounded, 6), "2*xx,5");
     char digits[] = {' ', '1', ',', '5', ',', '7'};
     EXPECT_EQ(mdffrm_eval(4.0, digits, 4, &y), 0);
     EXPECT_EQ(y, 1.5);
-    EXPECT_EQ(std::string(digits, 6), " 1.5,7");
+    EXPECT_EQ(std::string(digits, 6), " 1,5,7");
     std::vector<char> heap = {'x', '+', '1'}; // exactly the text, no room behind it
     EXPECT_EQ(mdffrm_eval(1.0, heap.data(), heap.size(), &y), 0);
     EXPECT_EQ(y, 2.0);
