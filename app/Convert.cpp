@@ -20,11 +20,9 @@ namespace {
 // Author, division, project and subject are 32-byte fields of the HD block, terminated only when
 // the text is shorter.
 constexpr std::size_t HD_TEXT_FIELD = 32;
-// The first 32-bit word of an MDFLIB record, its magic number.
+// The magic number of an MDFLIB handle, as the trace shows it.
 int check_number(const void *handle) {
-    int32_t word = 0;
-    std::memcpy(&word, handle, sizeof word);
-    return word;
+    return static_cast<int>(mdflib_handle_magic(handle));
 }
 
 // One information comment line: a 10-character label and the text. Written at any length.

@@ -23,14 +23,6 @@ int16_t mdflst_block_remove(mdf_block_node *node) {
     return status;
 }
 
-// Takes the node off the list and frees it (not its image).
-void mdflst_block_release(mdf_block_node *node) {
-    list::check(node, __FILE__, __LINE__);
-    mdflst_block_remove(node);
-    node->magic = 0;
-    mdflib_free(node);
-}
-
 mdf_block_node *mdflst_block_find_image(const uint8_t *image) {
     mdf_block_node *node = node_index::find(image);
     if (node != nullptr) list::check(node, __FILE__, __LINE__);

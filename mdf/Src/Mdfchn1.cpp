@@ -22,10 +22,6 @@ const char empty_text[] = "";
 // The longest text a TX block holds (its size, length + 5, is a 16-bit quantity).
 constexpr std::size_t MAX_TEXT = 0xFFFFu - 5;
 
-void check_out(const void *out) {
-    if (out == nullptr) MDF_INTERNAL_ERROR();
-}
-
 mdf_layout layout(const mdf_channel_rec *c) {
     return mdf_layout_of(c->cn, c->group->file->big_endian);
 }
@@ -115,7 +111,7 @@ void store_name(uint8_t *cn, const char *name) {
 
 void set_info(mdf_channel_rec *c, const char *name, const char *description, const char *comment) {
     if (name != nullptr) {
-        if (name[0] == '\0') MDF_INTERNAL_ERROR();
+        mdflib_require(name[0] != '\0', "empty name");
         store_name(c->cn, name);
     }
     if (description != nullptr)
@@ -146,7 +142,7 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
             data_type != MDFCHN_FLOAT && data_type != MDFCHN_VAX_F)
             mdflib_fail(MDF_ERR_VALUE_TYPE);
     }
-    if (name == nullptr || (name[0] == '\0' && !allow_empty_name)) MDF_INTERNAL_ERROR();
+    mdflib_require(name != nullptr && (name[0] != '\0' || allow_empty_name), "name");
     if (data_type == MDFCHN_FLOAT || data_type == MDFCHN_VAX_F) bits = 32;
 
     // The first free bit behind every existing value; a value that would run from a partly used
@@ -207,9 +203,9 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
 
 int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t number) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         // Numbered along the group's CN chain, from 1.
         uint8_t *cn = mdfblk_index_cn(group->file, group->cg, number);
         if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
@@ -219,9 +215,9 @@ int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t nu
 
 int16_t mdfchn_open_time(mdf_channel_rec **channel, mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         uint8_t *cn = find_cn(group, [](uint8_t *c) { return mdf_u16(c, CN_TYPE) == MDFCHN_TIME; });
         if (cn == nullptr) mdflib_fail(MDF_NOTE_NO_TIMECHANNEL);
         *channel = open_channel(group, cn);
@@ -230,9 +226,9 @@ int16_t mdfchn_open_time(mdf_channel_rec **channel, mdf_group_rec *group) {
 
 int16_t mdfchn_open_type(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         uint8_t *cn = find_cn(group, [&](uint8_t *c) { return mdf_u16(c, CN_TYPE) == type; });
         if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
         *channel = open_channel(group, cn);
@@ -241,10 +237,10 @@ int16_t mdfchn_open_type(mdf_channel_rec **channel, mdf_group_rec *group, uint16
 
 int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
-        if (name == nullptr || name[0] == '\0') MDF_INTERNAL_ERROR();
+        mdflib_gate(group);
+        mdflib_require(name != nullptr && name[0] != '\0', "name");
         // Exactly first, then case-insensitively; the time channel is never found by name.
         // A long name is compared whole, a short name in its 32 characters.
         auto named = [&](bool exact) {
@@ -269,7 +265,7 @@ int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const 
 int16_t mdfchn_close(mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (channel == nullptr) return;
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         // A pending write finishes its record first. Status 1 here means the record was written
         // back and the group has no further record: the channel closes all the same.
         if (mdflib_state.sticky_error == 0) {
@@ -283,10 +279,8 @@ int16_t mdfchn_close(mdf_channel_rec *channel) {
 }
 
 int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
-    if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC)
-        return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
-    check_out(channel);
+    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+    if (channel == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(channel)");
     *channel = group->first_channel;
     return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
@@ -294,7 +288,7 @@ int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
 int16_t mdfchn_next(mdf_channel_rec **channel) {
     if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
     if (channel == nullptr || *channel == nullptr) return MDF_NO_MORE_CHANNELS;
-    if ((*channel)->magic != MDF_CHANNEL_MAGIC) return mdflib_report_error(MDF_ERR_BAD_CHANNEL, "");
+    if (int16_t status = mdflib_gate_unguarded(*channel); status != 0) return status;
     *channel = (*channel)->group_next;
     return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
@@ -306,18 +300,18 @@ int16_t mdfchn_next(mdf_channel_rec **channel) {
 int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type, uint16_t bits,
                       uint16_t data_type, const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         *channel = create_channel(group, type, bits, data_type, name, false);
     });
 }
 
 int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel_rec *source) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        check_out(channel);
+        mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         uint16_t type = 0, bits = 0, data_type = 0;
         const char *name = nullptr, *description = nullptr, *comment = nullptr;
         mdfchn_info(source, &type, &bits, &data_type, &name, &description, &comment);
@@ -344,7 +338,7 @@ int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel
 int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, uint16_t *data_type,
                     const char **name, const char **description, const char **comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         uint8_t *cn = channel->cn;
         if (type != nullptr) *type = mdf_u16(cn, CN_TYPE);
         if (bits != nullptr) *bits = mdf_u16(cn, CN_BITS);
@@ -381,15 +375,15 @@ int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment) {
 
 int16_t mdfchn_byte_order(mdf_channel_rec *channel, uint16_t *byte_order) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
-        check_out(byte_order);
+        mdflib_gate(channel);
+        mdflib_require(byte_order != nullptr, "byte_order");
         *byte_order = layout(channel).big_endian ? 1 : 0;
     });
 }
 
 int16_t mdfchn_conversion(mdf_channel_rec *channel, uint16_t *conversion_type, const char **unit) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         const uint8_t *cc = channel->cc;
         if (conversion_type != nullptr) *conversion_type = cc != nullptr ? mdf_u16(cc, CC_TYPE) : CC_ONE_TO_ONE;
         if (unit != nullptr)
@@ -399,7 +393,7 @@ int16_t mdfchn_conversion(mdf_channel_rec *channel, uint16_t *conversion_type, c
 
 int16_t mdfchn_check_value(mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         if (int16_t verdict = value_check(channel); verdict != 0) mdflib_raise(verdict);
     });
 }
@@ -407,7 +401,7 @@ int16_t mdfchn_check_value(mdf_channel_rec *channel) {
 int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
                         const char *comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         set_info(channel, name, description, comment);
     });
 }
@@ -428,8 +422,8 @@ int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment) {
 
 int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
-        check_out(raw);
+        mdflib_gate(channel);
+        mdflib_require(raw != nullptr, "raw");
         require_number(channel);
         mdfgrp_prepare_read(channel);
         *raw = mdfdec_bits(channel->group, channel->cn);
@@ -438,8 +432,8 @@ int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
 
 int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
-        check_out(raw);
+        mdflib_gate(channel);
+        mdflib_require(raw != nullptr, "raw");
         require_number(channel);
         mdfgrp_prepare_read(channel);
         *raw = mdfdec_raw(channel->group, channel->cn);
@@ -448,8 +442,8 @@ int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
 
 int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
-        check_out(value);
+        mdflib_gate(channel);
+        mdflib_require(value != nullptr, "value");
         require_number(channel);
         mdfgrp_prepare_read(channel);
         *value = mdfdec_value(channel->group, channel->cn, channel->cc);
@@ -458,7 +452,7 @@ int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
 
 int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_bits(channel->group, channel->cn, raw);
@@ -467,7 +461,7 @@ int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
 
 int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_raw(channel->group, channel->cn, raw);
@@ -476,7 +470,7 @@ int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
 
 int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_channel(channel);
+        mdflib_gate(channel);
         require_writable(channel);
         mdfgrp_prepare_write(channel);
         mdfenc_value(channel->group, channel->cn, channel->cc, value);

@@ -24,7 +24,8 @@ void write_back(mdf_file_rec *file) {
 
 int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        if (file == nullptr || name == nullptr) MDF_INTERNAL_ERROR();
+        mdflib_require(file != nullptr, "file");
+        mdflib_require(name != nullptr && name[0] != '\0', "name");
         *file = nullptr;
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT);
         if (mode != MDFFIL_READ && mode != MDFFIL_UPDATE && mode != MDFFIL_CREATE)
@@ -72,7 +73,7 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
 int16_t mdffil_close(mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (file == nullptr) return;
-        mdflib_check_file(file);
+        mdflib_gate(file);
         // Every open group of this file is closed first (a created group writes its blocks);
         // the first failing close is remembered and the file is closed whatever it gave.
         int16_t status = 0;
@@ -96,7 +97,7 @@ int16_t mdffil_close(mdf_file_rec *file) {
 
 int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_order) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
         if (version != nullptr) *version = file->version;
         if (byte_order != nullptr) *byte_order = file->big_endian ? 1 : 0;
     });
@@ -104,14 +105,15 @@ int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_ord
 
 int16_t mdffil_groups(uint16_t *count, mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
+        mdflib_require(count != nullptr, "count");
         *count = file->groups;
     });
 }
 
 int16_t mdffil_check_sorted(mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
         for (uint8_t *dg = mdfblk_link(file->hd, HD_FIRST_DG); dg != nullptr;
              dg = mdfblk_link(dg, DG_NEXT_DG))
             if (mdfblk_index_cg_count(file, dg) > 1) mdflib_raise(MDF_NOT_SORTED);
@@ -122,7 +124,7 @@ int16_t mdffil_info(mdf_file_rec *file, const char **date, const char **time, co
                     const char **author, const char **division, const char **project,
                     const char **subject) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
         uint8_t *hd = file->hd;
         if (date != nullptr) {
             mdflib_strlcpy(date_buffer, reinterpret_cast<const char *>(hd + HD_DATE), HD_DATE_LEN);
@@ -169,7 +171,7 @@ int16_t mdffil_set_info(mdf_file_rec *file, const char *date, const char *time, 
                         const char *author, const char *division, const char *project,
                         const char *subject) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
         uint8_t *hd = file->hd;
         if (date != nullptr)
             mdflib_strncpy(reinterpret_cast<char *>(hd + HD_DATE), date, HD_DATE_LEN);

@@ -399,11 +399,6 @@ void release_group(mdf_group_rec *g) {
     mdflst_group_release(g);
 }
 
-// The quiet start of the operations without call guard: the sticky error, if any.
-int16_t unguarded_sticky() {
-    return mdflib_state.sticky_error;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -545,7 +540,8 @@ void mdfgrp_prepare_write(mdf_channel_rec *channel) {
 
 int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, uint16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
+        mdflib_require(group != nullptr, "group");
         if (mode > MDFGRP_CREATE) mdflib_fail(MDF_ERR_OPEN_MODE);
         if (mode != MDFGRP_CREATE && number > file->groups) mdflib_fail(MDF_NOTE_GROUP_NOT_FOUND);
         if (mode != MDFGRP_READ && mode != static_cast<uint16_t>(file->mode))
@@ -600,7 +596,7 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
 int16_t mdfgrp_close(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (group == nullptr) return;
-        mdflib_check_group(group);
+        mdflib_gate(group);
         if (group->file == nullptr || group->file->magic != MDF_FILE_MAGIC) MDF_INTERNAL_ERROR();
         // In list order; a channel close takes only that channel off the lists.
         for (mdf_channel_rec *c = group->first_channel, *next; c != nullptr; c = next) {
@@ -616,7 +612,7 @@ int16_t mdfgrp_close(mdf_group_rec *group) {
 
 int16_t mdfgrp_seek(mdf_group_rec *group, int32_t position, uint16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_group(group);
+        mdflib_gate(group);
         if (mode != MDFGRP_SEEK_SET && mode != MDFGRP_SEEK_CUR) mdflib_fail(MDF_ERR_SEEK_MODE);
         if (int16_t status = seek_record(group, position, mode); status != 0) mdflib_raise(status);
     });
@@ -624,50 +620,54 @@ int16_t mdfgrp_seek(mdf_group_rec *group, int32_t position, uint16_t mode) {
 
 int16_t mdfgrp_write_record(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_group(group);
+        mdflib_gate(group);
         if (int16_t status = write_record(group); status != 0) mdflib_raise(status);
     });
 }
 
 int16_t mdfgrp_append_record(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_group(group);
+        mdflib_gate(group);
         append_record(group);
     });
 }
 
 int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_group(group);
+        mdflib_gate(group);
+        mdflib_require(count != nullptr, "count");
         *count = group->channels;
     });
 }
 
 int16_t mdfgrp_records(uint32_t *count, mdf_group_rec *group) {
-    if (int16_t sticky = unguarded_sticky(); sticky != 0) return sticky;
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC)
-        return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
+    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+    if (count == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(count)");
     *count = record_count(group);
     return 0;
 }
 
 int16_t mdfgrp_record_index(uint32_t *index, mdf_group_rec *group) {
-    if (int16_t sticky = unguarded_sticky(); sticky != 0) return sticky;
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC)
-        return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
+    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+    if (index == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(index)");
     *index = group->buffer->index;
     return 0;
 }
 
 uint16_t mdfgrp_record_data(uint8_t **data, mdf_group_rec *group) {
+    if (data == nullptr) {
+        mdflib_report_error(MDF_ERR_ARGUMENT, "(data)");
+        return 0;
+    }
+    *data = nullptr;
+    if (mdflib_gate_unguarded(group) != 0) return 0;
     *data = mdf_record_data(group->buffer);
     return group->buffer->length;
 }
 
 int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file) {
-    if (int16_t sticky = unguarded_sticky(); sticky != 0) return sticky;
-    if (file == nullptr || file->magic != MDF_FILE_MAGIC)
-        return mdflib_report_error(MDF_ERR_BAD_FILE, "");
+    if (int16_t status = mdflib_gate_unguarded(file); status != 0) return status;
+    if (group == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(group)");
     for (mdf_group_rec *g = mdflib_state.groups; g != nullptr; g = g->next) {
         if (g->file == file) {
             *group = g;
@@ -679,9 +679,9 @@ int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file) {
 }
 
 int16_t mdfgrp_next(mdf_group_rec **group) {
-    if (int16_t sticky = unguarded_sticky(); sticky != 0) return sticky;
+    if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
     if (group == nullptr || *group == nullptr) return MDF_NO_MORE_GROUPS;
-    if ((*group)->magic != MDF_GROUP_MAGIC) return mdflib_report_error(MDF_ERR_BAD_GROUP, "");
+    if (int16_t status = mdflib_gate_unguarded(*group); status != 0) return status;
     for (mdf_group_rec *g = (*group)->next; g != nullptr; g = g->next) {
         if (g->file == (*group)->file) {
             *group = g;
@@ -696,7 +696,8 @@ int16_t mdfgrp_next(mdf_group_rec **group) {
 // closed. A failing group open ends the walk; *total then holds the sum so far.
 int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
-        mdflib_check_file(file);
+        mdflib_gate(file);
+        mdflib_require(total != nullptr, "total");
         *total = 0;
         for (uint32_t n = 1; n <= file->groups; ++n) {
             mdf_group_rec *g = nullptr;
@@ -789,10 +790,6 @@ struct sort_dg {
     std::size_t first_slot;   // its first slot in the slot table
     std::vector<sort_cg> cgs; // CG chain order
 };
-
-// The progress hook of the copy phase: called with the data group's number of records and the
-// index of the record just read whenever a buffer is flushed. It does nothing.
-void sort_progress(uint64_t, uint64_t) {}
 
 uint64_t block_length(const uint8_t *image) {
     return image == nullptr ? 0 : mdfblk_length(image);
@@ -1229,10 +1226,7 @@ struct sort_run {
                 sort_move(slot->write_pos, p, size);
                 p += size + trailing;
                 slot->write_pos += size;
-                if (++slot->count == slot->capacity) {
-                    flush(*slot);
-                    sort_progress(d.records, k);
-                }
+                if (++slot->count == slot->capacity) flush(*slot);
             }
             reader.at = static_cast<std::size_t>(p - base);
             for (std::size_t i = 0; i < n; ++i) {
@@ -1255,6 +1249,7 @@ struct sort_run {
 int16_t mdffil_test_sorted(const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
+        mdflib_require(name != nullptr && name[0] != '\0', "name");
         mdflib_enter_level();
         mdf_file_rec *file = nullptr;
         int16_t status = mdflib_catch([&] {
@@ -1273,6 +1268,8 @@ int16_t mdffil_test_sorted(const char *name) {
 int16_t mdffil_sort(const char *input_name, const char *output_name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
+        mdflib_require(input_name != nullptr && input_name[0] != '\0', "input name");
+        mdflib_require(output_name != nullptr && output_name[0] != '\0', "output name");
         mdflib_enter_level();
         sort_run run;
         int16_t status = mdflib_catch([&] {

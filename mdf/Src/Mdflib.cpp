@@ -24,6 +24,7 @@ constexpr status_text status_table[] = {
     {-1007, "illegal nummer of channel bits"},
     {-1008, "illegal channel value type"},
     {-1009, "simulanous groups creates are not allowed"},
+    {-1010, "illegal argument"},
     {-2000, "could not write file"},
     {-2001, "could not read file"},
     {-2002, "could not locate pos in file"},
@@ -74,11 +75,6 @@ const char *mdflib_last_error_text() {
 
 void mdflib_print_error(const char *text) {
     std::printf("[MDFLIB-ERROR] %s\n", text);
-    std::fflush(stdout);
-}
-
-void mdflib_print_message(const char *text) {
-    std::printf("[MDFLIB-Message] %s\n", text);
     std::fflush(stdout);
 }
 
@@ -135,16 +131,17 @@ void mdflib_internal_error(const char *module, int line) {
 #endif
 }
 
-void mdflib_check_file(const mdf_file_rec *file) {
-    if (file == nullptr || file->magic != MDF_FILE_MAGIC) mdflib_fail(MDF_ERR_BAD_FILE);
+void mdflib_require(bool valid, const char *what) {
+    if (valid) return;
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "(%s)", what);
+    mdflib_fail(MDF_ERR_ARGUMENT, detail);
 }
 
-void mdflib_check_group(const mdf_group_rec *group) {
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC) mdflib_fail(MDF_ERR_BAD_GROUP);
-}
-
-void mdflib_check_channel(const mdf_channel_rec *channel) {
-    if (channel == nullptr || channel->magic != MDF_CHANNEL_MAGIC) mdflib_fail(MDF_ERR_BAD_CHANNEL);
+uint32_t mdflib_handle_magic(const void *handle) {
+    uint32_t magic = 0;
+    if (handle != nullptr) std::memcpy(&magic, handle, sizeof magic);
+    return magic;
 }
 
 void *mdflib_alloc(std::size_t size) {
@@ -184,20 +181,6 @@ void mdflib_strlcpy(char *dst, const char *src, uint16_t n) {
     dst[i] = '\0';
 }
 
-uint16_t mdflib_strlen(const char *s) {
-    uint16_t n = 0;
-    while (s[n] != '\0' && n < UINT16_MAX) ++n;
-    return n;
-}
-
-void mdflib_memset(void *dst, uint8_t value, uint16_t n) {
-    std::memset(dst, value, n);
-}
-
-void mdflib_memcpy(void *dst, const void *src, uint16_t n) {
-    std::memcpy(dst, src, n);
-}
-
 int mdflib_strncmp(const char *a, const char *b, uint16_t n) {
     return std::strncmp(a, b, n);
 }
@@ -212,6 +195,3 @@ int mdflib_strnicmp(const char *a, const char *b, uint16_t n) {
     return 0;
 }
 
-int mdflib_stricmp(const char *a, const char *b) {
-    return mdflib_strnicmp(a, b, UINT16_MAX);
-}

@@ -11,7 +11,8 @@
 //
 //     int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group) {
 //         return mdflib_call(MDF_GUARD_STICKY, [&] {
-//             mdflib_check_group(group);         // reports -1002 and throws when bad
+//             mdflib_gate(group);                // reports -1002 and throws when bad
+//             mdflib_require(count != nullptr, "count");
 //             *count = group->channels;
 //         });
 //     }
@@ -25,8 +26,8 @@
 // they test mdflib_state.sticky_error themselves to leave out their writing). Calling another
 // public operation from a body is fine: a nonzero status it returns arrives as mdf_fail, so
 // catch it (mdflib_catch) where a status is acceptable, e.g. status 1 of a seek at group open.
-// Operations without a guard (mdfgrp_first and the like) return mdflib_state.sticky_error
-// first when it is set and must not let an mdf_fail escape to the application.
+// Operations without a guard (mdfgrp_first and the like) start with mdflib_gate_unguarded and
+// must not let an mdf_fail escape to the application.
 // Broken invariants of the library itself: MDF_INTERNAL_ERROR() (message, exit status 1).
 //
 // Block images are uint8_t* to the block's first byte, exactly as in the file. Read fields with
@@ -324,6 +325,9 @@ uint32_t mdf_ieee_to_vaxf(uint32_t p);
 // Records and nodes
 // ---------------------------------------------------------------------------------------------
 
+constexpr uint32_t MDF_FILE_MAGIC = 30820;    // 0x7864, the first word of mdf_file_rec
+constexpr uint32_t MDF_GROUP_MAGIC = 30775;   // 0x7837, of mdf_group_rec
+constexpr uint32_t MDF_CHANNEL_MAGIC = 10444; // 0x28CC, of mdf_channel_rec
 constexpr uint32_t MDF_BLOCK_MAGIC = 30565; // 0x7765
 constexpr uint32_t MDF_LINK_MAGIC = 5269;   // 0x1495
 constexpr uint32_t MDF_ALLOC_GUARD = 20490; // 0x500A, the word before every allocation
@@ -458,18 +462,50 @@ int16_t mdflib_report_error(int16_t code, const char *detail);
 [[noreturn]] void mdflib_corrupt(const char *block, uint64_t position, const char *what);
 // throw mdf_fail{code} without a report (quiet statuses, the -2010 of the lists).
 [[noreturn]] void mdflib_raise(int16_t code);
-// Prints "[MDFLIB-ERROR] %s\n" / "[MDFLIB-Message] %s\n" on standard output.
+// Prints "[MDFLIB-ERROR] %s\n" on standard output.
 void mdflib_print_error(const char *text);
-void mdflib_print_message(const char *text);
 // Reports "Internal Error <level>-<module>-<line>" with -2011 and ends the process (status 1).
 [[noreturn]] void mdflib_internal_error(const char *module, int line);
 #define MDF_INTERNAL_ERROR() mdflib_internal_error(__FILE__, __LINE__)
 
-// Handle tests of the public operations: report -1001 / -1002 / -1003 and throw when the
-// handle is null or its magic is wrong.
-void mdflib_check_file(const mdf_file_rec *file);
-void mdflib_check_group(const mdf_group_rec *group);
-void mdflib_check_channel(const mdf_channel_rec *channel);
+// The one handle gate of the public operations. A null handle or one whose first word is not its
+// type's magic number reports -1001 (file), -1002 (group) or -1003 (channel).
+template <class H>
+struct mdf_handle_traits;
+template <>
+struct mdf_handle_traits<mdf_file_rec> {
+    static constexpr uint32_t magic = MDF_FILE_MAGIC;
+    static constexpr int16_t bad = MDF_ERR_BAD_FILE;
+};
+template <>
+struct mdf_handle_traits<mdf_group_rec> {
+    static constexpr uint32_t magic = MDF_GROUP_MAGIC;
+    static constexpr int16_t bad = MDF_ERR_BAD_GROUP;
+};
+template <>
+struct mdf_handle_traits<mdf_channel_rec> {
+    static constexpr uint32_t magic = MDF_CHANNEL_MAGIC;
+    static constexpr int16_t bad = MDF_ERR_BAD_CHANNEL;
+};
+// 0 for a valid handle; otherwise its bad-handle status, reported.
+template <class H>
+int16_t mdflib_handle_status(const H *handle) {
+    if (handle != nullptr && handle->magic == mdf_handle_traits<H>::magic) return 0;
+    return mdflib_report_error(mdf_handle_traits<H>::bad, "");
+}
+// Inside a guarded operation (the guard has applied the sticky-error rule): throws the status.
+template <class H>
+void mdflib_gate(const H *handle) {
+    if (int16_t status = mdflib_handle_status(handle); status != 0) throw mdf_fail{status};
+}
+// The operations without a guard: the sticky error first, then the handle.
+template <class H>
+int16_t mdflib_gate_unguarded(const H *handle) {
+    if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
+    return mdflib_handle_status(handle);
+}
+// A null out-pointer or a null or empty name from the caller: -1010 "illegal argument".
+void mdflib_require(bool valid, const char *what);
 
 // The guard of a public operation.
 enum mdf_guard_kind {
@@ -543,13 +579,9 @@ T *mdflib_new_or_fail() {
 void mdflib_strncpy(char *dst, const char *src, uint16_t n);
 // Copies at most n characters and always writes a terminating zero (dst holds n + 1 bytes).
 void mdflib_strlcpy(char *dst, const char *src, uint16_t n);
-uint16_t mdflib_strlen(const char *s);
-void mdflib_memset(void *dst, uint8_t value, uint16_t n);
-void mdflib_memcpy(void *dst, const void *src, uint16_t n);
-// Compares at most n characters; the i-forms bring both to upper case first.
+// Compares at most n characters; the i-form brings both to upper case first.
 int mdflib_strncmp(const char *a, const char *b, uint16_t n);
 int mdflib_strnicmp(const char *a, const char *b, uint16_t n);
-int mdflib_stricmp(const char *a, const char *b);
 
 // ---------------------------------------------------------------------------------------------
 // Record lists (Fnode, Gnode, Cnode, Bnode, Lnode)
@@ -676,7 +708,6 @@ void mdflst_channel_release(mdf_channel_rec *rec);
 // node to the front.
 void mdflst_block_insert(mdf_block_node *node);
 int16_t mdflst_block_remove(mdf_block_node *node);
-void mdflst_block_release(mdf_block_node *node);
 mdf_block_node *mdflst_block_find_image(const uint8_t *image);
 mdf_block_node *mdflst_block_find_position(uint32_t position);
 void mdflst_link_insert(mdf_link_node *node);

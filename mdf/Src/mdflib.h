@@ -7,9 +7,10 @@
 // mdflib_init is called again. Errors are printed by the library itself on standard output as
 // "[MDFLIB-ERROR] <text>" lines.
 //
-// Handles (mdf_file_rec, mdf_group_rec, mdf_channel_rec) are owned by the library. Their first
-// 32-bit word is a magic number (MDF_FILE_MAGIC, MDF_GROUP_MAGIC, MDF_CHANNEL_MAGIC); a null or
-// wrong handle gives MDF_ERR_BAD_FILE, MDF_ERR_BAD_GROUP or MDF_ERR_BAD_CHANNEL.
+// Handles (mdf_file_rec, mdf_group_rec, mdf_channel_rec) are owned by the library and checked
+// by a magic number in their first 32-bit word (mdflib_handle_magic gives it); a null or wrong
+// handle gives MDF_ERR_BAD_FILE, MDF_ERR_BAD_GROUP or MDF_ERR_BAD_CHANNEL. A null out-pointer or
+// a null or empty name gives MDF_ERR_ARGUMENT.
 //
 // Texts handed out by the library (file information, channel names) stay readable until the
 // usage level at which their file was opened is left or the library exits, unless said
@@ -49,6 +50,7 @@ constexpr int16_t MDF_ERR_CHANNEL_TYPE = -1006;   // "illegal channel type"
 constexpr int16_t MDF_ERR_CHANNEL_BITS = -1007;   // "illegal nummer of channel bits"
 constexpr int16_t MDF_ERR_VALUE_TYPE = -1008;     // "illegal channel value type"
 constexpr int16_t MDF_ERR_SIMUL_CREATE = -1009;   // "simulanous groups creates are not allowed"
+constexpr int16_t MDF_ERR_ARGUMENT = -1010;       // "illegal argument"
 constexpr int16_t MDF_ERR_WRITE = -2000;          // "could not write file"
 constexpr int16_t MDF_ERR_READ = -2001;           // "could not read file"
 constexpr int16_t MDF_ERR_SEEK = -2002;           // "could not locate pos in file"
@@ -76,11 +78,6 @@ constexpr int16_t MDF_NOTE_NOT_TABLE = 1011;         // "illegal formula type, n
 // ---------------------------------------------------------------------------------------------
 // Handles and modes
 // ---------------------------------------------------------------------------------------------
-
-// Magic numbers: the first 32-bit word of each handle record.
-constexpr uint32_t MDF_FILE_MAGIC = 30820;    // 0x7864
-constexpr uint32_t MDF_GROUP_MAGIC = 30775;   // 0x7837
-constexpr uint32_t MDF_CHANNEL_MAGIC = 10444; // 0x28CC
 
 struct mdf_file_rec;    // an open MDF file
 struct mdf_group_rec;   // an open channel group of a file
@@ -159,6 +156,8 @@ int16_t mdflib_last_error();
 const char *mdflib_last_error_text();
 // The fixed text of a status code ("" for 0), or null for a code without text.
 const char *mdflib_error_name(int16_t code);
+// The magic number in the first word of a handle (for traces); 0 for null.
+uint32_t mdflib_handle_magic(const void *handle);
 
 // ---------------------------------------------------------------------------------------------
 // Files
@@ -227,8 +226,9 @@ int16_t mdfgrp_append_record(mdf_group_rec *group);
 int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group);
 int16_t mdfgrp_records(uint32_t *count, mdf_group_rec *group);
 int16_t mdfgrp_record_index(uint32_t *index, mdf_group_rec *group);
-// The address of the current record's data; returns the record buffer's length. No checks.
-// The buffer holds the identifier byte(s) and spare bytes as well, and the address lies behind a
+// The address of the current record's data; returns the record buffer's length (0 and a null
+// address after a sticky error or for a bad group, which records MDF_ERR_BAD_GROUP). The buffer
+// holds the identifier byte(s) and spare bytes as well, and the address lies behind a
 // leading identifier byte: the record's data are its record size (from the CG) bytes from the
 // address, not the returned length.
 uint16_t mdfgrp_record_data(uint8_t **data, mdf_group_rec *group);

@@ -261,14 +261,64 @@ TEST_F(Channels, DescriptionFieldsAndComment) {
     close(o);
 }
 
-TEST_F(Channels, EmptyNamesAreInternalErrors) {
-    Opened o = open_group(save(one_group({{.name = "A"}})));
-    mdf_channel_rec *c = nullptr;
-    ASSERT_EQ(mdfchn_open(&c, o.group, 1), 0);
-    EXPECT_EXIT(mdfchn_set_name(c, ""), testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(mdfchn_open_name(&c, o.group, ""), testing::ExitedWithCode(1), "");
-    EXPECT_EXIT(mdfchn_create(&c, o.group, 0, 8, 0, nullptr), testing::ExitedWithCode(1), "");
-    close(o);
+TEST_F(Channels, IllegalArgumentsGiveTheirStatus) {
+    // Null out-pointers and null or empty names: -1010, reported once, sticky like every error.
+    const std::string path = save(one_group({{.name = "A"}}));
+    struct Case {
+        const char *name;
+        int16_t (*call)(Opened &, mdf_channel_rec *);
+        const char *detail;
+    };
+    const Case cases[] = {
+        {"empty name to set", [](Opened &, mdf_channel_rec *c) { return mdfchn_set_name(c, ""); },
+         "(empty name)"},
+        {"empty name to find",
+         [](Opened &o, mdf_channel_rec *) {
+             mdf_channel_rec *x = nullptr;
+             return mdfchn_open_name(&x, o.group, "");
+         },
+         "(name)"},
+        {"no name to create",
+         [](Opened &o, mdf_channel_rec *) {
+             mdf_channel_rec *x = nullptr;
+             return mdfchn_create(&x, o.group, 0, 8, 0, nullptr);
+         },
+         "(name)"},
+        {"no out channel",
+         [](Opened &o, mdf_channel_rec *) { return mdfchn_open(nullptr, o.group, 1); },
+         "(channel)"},
+        {"no out value",
+         [](Opened &, mdf_channel_rec *c) { return mdfchn_read_value(nullptr, c); }, "(value)"},
+        {"no out count",
+         [](Opened &o, mdf_channel_rec *) { return mdfgrp_channels(nullptr, o.group); }, "(count)"},
+        {"no out records",
+         [](Opened &o, mdf_channel_rec *) { return mdfgrp_records(nullptr, o.group); }, "(count)"},
+        {"no out first channel",
+         [](Opened &o, mdf_channel_rec *) { return mdfchn_first(nullptr, o.group); },
+         "(channel)"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(mdflib_init(""), 0);
+        Opened o = open_group(path);
+        mdf_channel_rec *ch = nullptr;
+        ASSERT_EQ(mdfchn_open(&ch, o.group, 1), 0);
+        CaptureStdout();
+        EXPECT_EQ(c.call(o, ch), MDF_ERR_ARGUMENT) << c.name;
+        EXPECT_EQ(GetCapturedStdout(),
+                  std::string("[MDFLIB-ERROR] illegal argument ") + c.detail + "\n\n")
+            << c.name;
+        EXPECT_EQ(mdflib_last_error(), MDF_ERR_ARGUMENT) << c.name;
+        close(o);
+    }
+    // A bad group gives no record data and records -1002.
+    ASSERT_EQ(mdflib_init(""), 0);
+    uint8_t *data = reinterpret_cast<uint8_t *>(1);
+    mdf_group_rec *bad = nullptr;
+    CaptureStdout();
+    EXPECT_EQ(mdfgrp_record_data(&data, bad), 0);
+    EXPECT_EQ(GetCapturedStdout(), "[MDFLIB-ERROR] bad grouphandle \n\n");
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(mdflib_last_error(), MDF_ERR_BAD_GROUP);
 }
 
 // Writes three records through channels of every data type into a created group, then reads
