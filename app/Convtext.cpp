@@ -6,6 +6,7 @@
 #include "conv.h"
 
 #include "Msg.h"
+#include "mdflib.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -171,6 +172,11 @@ void conv_message(int type, const char *key, ...) {
 }
 
 void conv_fatal(const char *key, ...) {
+    // The full trace shows where MDFLIB found the damage behind a fatal message.
+    if (conv.trace_level == 2 && mdflib_last_error_origin()[0] != '\0') {
+        std::printf("MDFLIB: damage found at %s\n", mdflib_last_error_origin());
+        std::fflush(stdout);
+    }
     // Formatted here (no allocation on the way out); the message output holds no more anyway.
     char text[MSG_BUFFER_SIZE];
     va_list args;

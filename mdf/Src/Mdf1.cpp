@@ -85,11 +85,7 @@ const char *type_name(uint16_t type, char *text) {
     return text;
 }
 
-// Reports a read block's damage with its type and position.
-[[noreturn]] void corrupt_block(const uint8_t *image, uint32_t position, const char *what) {
-    char type[3];
-    mdflib_corrupt(type_name(mdf_block_type(image), type), position, what);
-}
+
 
 // Size of a new block of a type; a type without layout is an internal error.
 uint16_t new_block_size(uint16_t type) {
@@ -149,26 +145,26 @@ void check_fits(const uint8_t *image, uint32_t position) {
         if (layout.type == mdf_block_type(image) && size < layout.min_size) {
             std::snprintf(what, sizeof what, "size %u below %u", static_cast<unsigned>(size),
                           static_cast<unsigned>(layout.min_size));
-            corrupt_block(image, position, what);
+            MDF_CORRUPT_IMAGE(image, position, what);
         }
     }
     switch (mdf_block_type(image)) {
     case MDFBLK_TR:
         if (size < TR_EVENTS ||
             TR_EVENTS + uint32_t{TR_EVENT_SIZE} * mdf_u16(image, TR_COUNT) > size)
-            corrupt_block(image, position, "trigger events beyond the block");
+            MDF_CORRUPT_IMAGE(image, position, "trigger events beyond the block");
         break;
     case MDFBLK_CC:
         if (size < CC_SIZE) {
             std::snprintf(what, sizeof what, "size %u below %u", static_cast<unsigned>(size),
                           static_cast<unsigned>(CC_SIZE));
-            corrupt_block(image, position, what);
+            MDF_CORRUPT_IMAGE(image, position, what);
         }
         if (cc_has_reals(mdf_u16(image, CC_TYPE)) && CC_PARAMS + 8 * cc_real_count(image) > size)
-            corrupt_block(image, position, "parameters beyond the block");
+            MDF_CORRUPT_IMAGE(image, position, "parameters beyond the block");
         break;
     case MDFBLK_CE:
-        if (size < CE_MIN_SIZE) corrupt_block(image, position, "size below 6");
+        if (size < CE_MIN_SIZE) MDF_CORRUPT_IMAGE(image, position, "size below 6");
         break;
     default: break;
     }
@@ -253,7 +249,7 @@ uint8_t *follow(int16_t io, uint8_t *parent, uint16_t offset, uint16_t type) {
             std::snprintf(what, sizeof what, "%s block expected", type_name(type, expected));
         else
             std::snprintf(what, sizeof what, "no valid block type");
-        corrupt_block(image, position, what);
+        MDF_CORRUPT_IMAGE(image, position, what);
     }
     mdf_link_node *link = mdflst_link_find_field(parent + offset);
     if (link == nullptr) MDF_INTERNAL_ERROR();
@@ -273,7 +269,7 @@ void read_chain(int16_t io, uint8_t *owner, uint16_t first, uint16_t next, uint1
         uint32_t position = mdf_u32(parent, link);
         if (position != 0 && !seen.insert(position).second) {
             char expected[3];
-            mdflib_corrupt(type_name(type, expected), position, "chain runs in a loop");
+            MDF_CORRUPT(type_name(type, expected), position, "chain runs in a loop");
         }
         uint8_t *block = follow(io, parent, link, type);
         if (block == nullptr) return;
@@ -290,7 +286,7 @@ void read_channel(int16_t io, real_conversion conv, uint8_t *cn) {
     if (uint8_t *ce = follow(io, cn, CN_EXTENSION, MDFBLK_CE)) {
         if (conv != nullptr && mdf_u16(ce, CE_TYPE) == 1) {
             if (mdf_block_size(ce) < CE_TYPE1_SIZE)
-                corrupt_block(ce, mdfblk_find_node(ce)->read_pos, "size below 24");
+                MDF_CORRUPT_IMAGE(ce, mdfblk_find_node(ce)->read_pos, "size below 24");
             conv(ce + CE_REAL1);
             conv(ce + CE_REAL2);
         }
@@ -434,7 +430,7 @@ uint8_t *mdfblk_read_id(int16_t io) {
     if (std::memcmp(id.image + ID_FILE_ID, ID_UNFINISHED, 8) == 0)
         mdflib_fail(MDF_ERR_UNFINISHED, "(file identifier \"UnFinMF\")");
     if (std::memcmp(id.image + ID_FILE_ID, "MDF", 3) != 0)
-        mdflib_corrupt("ID", 0, "no MDF file identifier");
+        MDF_CORRUPT("ID", 0, "no MDF file identifier");
     uint16_t version = mdf_id_version(id.image);
     if (version >= ID_VERSION_400) {
         char detail[48];
@@ -442,7 +438,7 @@ uint8_t *mdfblk_read_id(int16_t io) {
         mdflib_fail(MDF_ERR_VERSION, detail);
     }
     if (id.image[ID_RESERVED2] != 0 || id.image[ID_RESERVED2 + 1] != 0)
-        mdflib_corrupt("ID", 0, "reserved bytes 32 and 33 not zero");
+        MDF_CORRUPT("ID", 0, "reserved bytes 32 and 33 not zero");
     mdfblk_register(id.image, ID_SIZE);
     return id.release();
 }
@@ -450,12 +446,12 @@ uint8_t *mdfblk_read_id(int16_t io) {
 uint8_t *mdfblk_read(int16_t io, uint32_t position) {
     if (position == 0) return nullptr;
     if (uint64_t{position} + BLK_HEADER > mdfio_size(io))
-        mdflib_corrupt(nullptr, position, "link beyond the end of the file");
+        MDF_CORRUPT(nullptr, position, "link beyond the end of the file");
     uint8_t header[BLK_HEADER];
     mdfio_seek(io, position, MDFIO_SEEK_SET);
     mdfio_read(header, BLK_HEADER, io);
     uint16_t size = mdf_u16(header, BLK_SIZE);
-    if (size < BLK_HEADER) corrupt_block(header, position, "size below 4");
+    if (size < BLK_HEADER) MDF_CORRUPT_IMAGE(header, position, "size below 4");
     charge(mdf_u16(header, BLK_TYPE), size);
     // One byte more than the block, left zero: a text running to the block's end ends there.
     image_holder block{static_cast<uint8_t *>(mdflib_alloc_or_fail(size + 1u))};
@@ -494,7 +490,7 @@ void mdfblk_read_structure(int16_t io, bool convert_reals, uint8_t **id_out, uin
         }
     }
     uint8_t *hd = mdfblk_read(io, HD_POSITION);
-    if (!mdf_block_is(hd, MDFBLK_HD)) corrupt_block(hd, HD_POSITION, "HD block expected");
+    if (!mdf_block_is(hd, MDFBLK_HD)) MDF_CORRUPT_IMAGE(hd, HD_POSITION, "HD block expected");
     follow(io, hd, HD_PROGRAM, MDFBLK_PR);
     follow(io, hd, HD_COMMENT, MDFBLK_TX);
     read_chain(io, hd, HD_FIRST_DG, DG_NEXT_DG, MDFBLK_DG, [&](uint8_t *dg) {

@@ -36,7 +36,7 @@ void check_layout(const mdf_group_rec *g, const uint8_t *cn) {
         std::snprintf(what, sizeof what, "value at bit %u with %u bits beyond a record of %u bytes",
                       static_cast<unsigned>(l.first_bit), static_cast<unsigned>(l.bits),
                       static_cast<unsigned>(mdf_u16(g->cg, CG_RECORD_SIZE)));
-        mdflib_corrupt("CN", mdfblk_find_node(cn)->read_pos, what);
+        MDF_CORRUPT_IMAGE(cn, mdfblk_find_node(cn)->read_pos, what);
     }
 }
 

@@ -69,10 +69,10 @@ void check_group_internal(const mdf_group_rec *g) {
     if (g == nullptr || g->magic != MDF_GROUP_MAGIC || g->buffer == nullptr) MDF_INTERNAL_ERROR();
 }
 
-// A damaged data area or a layout the group cannot hold.
-[[noreturn]] void fail_format() {
-    mdflib_fail(MDF_ERR_FORMAT);
-}
+// A damaged data area at a file position.
+#define DATA_CORRUPT(position, what) MDF_CORRUPT(nullptr, position, what)
+// A damaged block of the group (its file position from its node).
+#define BLOCK_CORRUPT(image, what) MDF_CORRUPT_IMAGE(image, mdfblk_find_node(image)->read_pos, what)
 
 // The CGs of a DG along its chain.
 std::vector<uint8_t *> cg_chain(uint8_t *dg) {
@@ -97,7 +97,7 @@ void fill_identifiers(grp_buffer *b, uint8_t *dg) {
 // DG (index 0, position at the data area).
 void alloc_buffer(mdf_group_rec *g) {
     uint32_t size = record_size(g);
-    if (size > MAX_RECORD_SIZE) fail_format();
+    if (size > MAX_RECORD_SIZE) BLOCK_CORRUPT(g->cg, "record size beyond 65530 bytes");
     uint32_t length = 1 + size + RECORD_SPARE;
     // The window lives in the same allocation, behind the record; no larger than the data area.
     uint32_t window = 0;
@@ -140,10 +140,17 @@ void free_buffer(mdf_group_rec *g) {
     g->buffer = nullptr;
 }
 
-// Runs an I/O step of record loading; any failure of it is a damaged data area.
+// Runs an I/O step of record loading at a file position; any failure of it is a damaged data
+// area.
 template <class F>
-void load_io(F &&step) {
-    if (mdflib_catch(step) != 0) fail_format();
+void load_io(uint64_t position, F &&step) {
+    if (mdflib_catch(step) != 0) DATA_CORRUPT(position, "records cannot be read");
+}
+
+[[noreturn]] void foreign_identifier(uint64_t position, uint8_t id) {
+    char what[64];
+    std::snprintf(what, sizeof what, "identifier byte %u of no channel group", id);
+    DATA_CORRUPT(position, what);
 }
 
 // Copies n bytes of the file at pos (which the caller has checked to lie before the end of the
@@ -156,14 +163,14 @@ void window_read(mdf_group_rec *g, uint64_t pos, uint8_t *dst, uint32_t n, uint6
         uint64_t fill = std::min<uint64_t>(b->window_size, end - pos);
         if (fill < n) {
             // Larger than the window: read the bytes themselves.
-            load_io([&] {
+            load_io(pos, [&] {
                 mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
                 mdfio_read(dst, static_cast<uint16_t>(n), io);
             });
             return;
         }
         b->window_fill = 0;
-        load_io([&] {
+        load_io(pos, [&] {
             mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
             mdfio_read(b->window, static_cast<uint16_t>(fill), io);
         });
@@ -183,22 +190,23 @@ void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
     for (;;) {
         uint8_t *cg = g->cg;
         if (r > 0) {
-            if (pos + 1 > end) fail_format();
+            if (pos + 1 > end) DATA_CORRUPT(pos, "records end before the group's last record");
             uint8_t id = 0;
             window_read(g, pos, &id, 1, end);
             cg = mdfgrp_find_cg(g, id);
-            if (cg == nullptr) fail_format();
+            if (cg == nullptr) foreign_identifier(pos, id);
         }
         uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
         uint64_t start = pos + (r > 0 ? 1 : 0);
         if (cg == g->cg) {
             if (scan_only) return;
-            if (start + length > end) fail_format();
+            if (start + length > end) DATA_CORRUPT(start, "record runs past the end of the file");
             if (length > 0) window_read(g, start, data, length, end);
             return;
         }
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX) fail_format();
+        if (pos >= end || pos > UINT32_MAX)
+            DATA_CORRUPT(pos, "records end before the group's last record");
         b->position = static_cast<uint32_t>(pos);
     }
 }
@@ -224,7 +232,7 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
     } else if (ext(g)->sorted) {
         if (target != b->index) {
             uint64_t pos = data_position(g) + static_cast<uint64_t>(target) * record_span(g);
-            if (pos > UINT32_MAX) fail_format();
+            if (pos > UINT32_MAX) DATA_CORRUPT(pos, "record beyond 4 GiB");
             b->index = target;
             b->position = static_cast<uint32_t>(pos);
             mdfgrp_load_record(g, false);
@@ -238,7 +246,7 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
         }
         while (b->index != target) {
             uint64_t pos = static_cast<uint64_t>(b->position) + record_span(g);
-            if (pos > UINT32_MAX) fail_format();
+            if (pos > UINT32_MAX) DATA_CORRUPT(pos, "record beyond 4 GiB");
             ++b->index;
             b->position = static_cast<uint32_t>(pos);
             mdfgrp_load_record(g, true);
@@ -305,19 +313,22 @@ void append_record(mdf_group_rec *g) {
 // stored at least their identifier bytes).
 void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
     uint16_t r = mdf_u16(dg, DG_ID_BYTES);
-    if (r > 2) fail_format();
+    if (r > 2) BLOCK_CORRUPT(dg, "record identifier bytes other than 0, 1, 2");
     std::vector<uint8_t *> cgs = cg_chain(dg);
     if (cgs.size() > 1) {
-        if (r == 0) fail_format();
+        if (r == 0) BLOCK_CORRUPT(dg, "several channel groups without identifier bytes");
         std::vector<uint16_t> ids;
         for (uint8_t *c : cgs) ids.push_back(mdf_u16(c, CG_RECORD_ID));
         std::sort(ids.begin(), ids.end());
-        if (std::adjacent_find(ids.begin(), ids.end()) != ids.end()) fail_format();
+        if (std::adjacent_find(ids.begin(), ids.end()) != ids.end())
+            BLOCK_CORRUPT(dg, "two channel groups with one record identifier");
     }
-    if (mdf_u32(dg, DG_DATA) == 0 && mdf_u32(cg, CG_RECORDS) != 0) fail_format();
-    if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE) fail_format();
+    if (mdf_u32(dg, DG_DATA) == 0 && mdf_u32(cg, CG_RECORDS) != 0)
+        BLOCK_CORRUPT(dg, "records without a data area");
+    if (mdf_u16(cg, CG_RECORD_SIZE) > MAX_RECORD_SIZE)
+        BLOCK_CORRUPT(cg, "record size beyond 65530 bytes");
     if (r == 0 && mdf_u16(cg, CG_RECORD_SIZE) == 0 && mdf_u32(cg, CG_RECORDS) > mdfio_size(f->io))
-        fail_format();
+        BLOCK_CORRUPT(cg, "more empty records than the file has bytes");
 }
 
 // A new data group with one channel group, first in the file's DG chain; its records go to the
@@ -431,28 +442,30 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
         return;
     }
 
-    load_io([&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
+    load_io(pos, [&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
     for (;;) {
         uint8_t *cg = group->cg;
         if (r > 0) {
-            if (pos + 1 > end) fail_format();
+            if (pos + 1 > end) DATA_CORRUPT(pos, "records end before the group's last record");
             uint8_t id = 0;
-            load_io([&] { mdfio_read(&id, 1, io); });
+            load_io(pos, [&] { mdfio_read(&id, 1, io); });
             cg = mdfgrp_find_cg(group, id);
-            if (cg == nullptr) fail_format();
+            if (cg == nullptr) foreign_identifier(pos, id);
         }
         uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
         uint64_t start = pos + (r > 0 ? 1 : 0);
         if (cg == group->cg) {
             if (scan_only) return;
-            if (start + length > end) fail_format();
-            if (length > 0) load_io([&] { mdfio_read(data, static_cast<uint16_t>(length), io); });
+            if (start + length > end) DATA_CORRUPT(start, "record runs past the end of the file");
+            if (length > 0)
+                load_io(start, [&] { mdfio_read(data, static_cast<uint16_t>(length), io); });
             return;
         }
         // A record of another group of the DG: skip it.
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX) fail_format();
-        load_io([&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
+        if (pos >= end || pos > UINT32_MAX)
+            DATA_CORRUPT(pos, "records end before the group's last record");
+        load_io(pos, [&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
         b->position = static_cast<uint32_t>(pos);
     }
 }
@@ -855,13 +868,22 @@ struct sort_reader {
     int16_t io = -1;
     std::unique_ptr<uint8_t[]> window;
     std::size_t at = 0, end = 0;
-    uint64_t left = 0; // bytes of the area not yet read
+    uint64_t left = 0;        // bytes of the area not yet read
+    uint64_t area_start = 0;  // the area's file position
+    uint64_t area_length = 0; // its length
+
+    // The file position of the byte at offset in the window.
+    uint64_t position_of(std::size_t offset) const {
+        return area_start + (area_length - left) - (end - offset);
+    }
 
     void start(int16_t handle, uint32_t position, uint64_t length) {
         io = handle;
         if (!window) window = std::make_unique<uint8_t[]>(SORT_READ_WINDOW + SORT_WORD_SLACK);
         at = end = 0;
         left = length;
+        area_start = position;
+        area_length = length;
         if (length > 0)
             sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(io, position, MDFIO_SEEK_SET); });
     }
@@ -873,7 +895,7 @@ struct sort_reader {
         at = 0;
         std::size_t want =
             static_cast<std::size_t>(std::min<uint64_t>(SORT_READ_WINDOW - end, left));
-        if (end + want < n) mdflib_fail(MDF_ERR_FORMAT, "");
+        if (end + want < n) DATA_CORRUPT(position_of(end), "records end early");
         sort_step(MDF_ERR_FORMAT, [&] {
             while (want > 0) {
                 std::size_t piece = std::min(want, SORT_READ_PIECE);
@@ -996,24 +1018,26 @@ struct sort_run {
         std::size_t groups = 0;
         for (const sort_dg &d : dgs) {
             groups += d.cgs.size();
-            if (d.id_bytes > 2) mdflib_fail(MDF_ERR_FORMAT, "");
-            if (d.id_bytes == 0 && d.cgs.size() > 1) mdflib_fail(MDF_ERR_FORMAT, "");
+            if (d.id_bytes > 2) BLOCK_CORRUPT(d.dg, "record identifier bytes other than 0, 1, 2");
+            if (d.id_bytes == 0 && d.cgs.size() > 1)
+                BLOCK_CORRUPT(d.dg, "several channel groups without identifier bytes");
             if (d.id_bytes > 0) {
                 // Record identifiers are 16-bit: one mark per value finds a repeated one.
                 std::vector<bool> seen(0x10000, false);
                 for (const sort_cg &c : d.cgs) {
                     uint16_t rid = mdf_u16(c.cg, CG_RECORD_ID);
-                    if (seen[rid]) mdflib_fail(MDF_ERR_FORMAT, "");
+                    if (seen[rid]) BLOCK_CORRUPT(d.dg, "two channel groups with one record identifier");
                     seen[rid] = true;
                 }
             }
         }
-        if (groups > 0xFFFF) mdflib_fail(MDF_ERR_FORMAT, ""); // HD's number of data groups
+        if (groups > 0xFFFF) BLOCK_CORRUPT(hd, "more than 65535 channel groups");
         slots.reserve(groups); // the slot table; out of memory before the output is made
-        if (output_size() > SORT_POSITION_LIMIT) mdflib_fail(MDF_ERR_FORMAT, "");
+        if (output_size() > SORT_POSITION_LIMIT)
+            MDF_CORRUPT(nullptr, 0, "the sorted copy would need positions beyond 4 GiB");
         for (const sort_dg &d : dgs)
             if (d.records > 0 && d.data_pos + d.area_bytes > input_size)
-                mdflib_fail(MDF_ERR_FORMAT, "");
+                DATA_CORRUPT(d.data_pos, "the data group's records run past the end of the file");
     }
 
     // The length of the whole copy.
@@ -1208,17 +1232,20 @@ struct sort_run {
                 }
                 mdf_sort_slot *slot = first;
                 if (lead > 0) {
-                    if (p == e) mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
+                    if (p == e) DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)), "records end early");
+                    if (by_id[*p] < 0)
+                        foreign_identifier(reader.position_of(static_cast<std::size_t>(p - base)), *p);
                     int32_t index = by_id[*p++];
-                    if (index < 0) mdflib_fail(MDF_ERR_FORMAT, "");
                     slot = first + index;
                 }
                 // More records of one group than its CG declares would run into the next area.
-                if (slot->taken == slot->records) mdflib_fail(MDF_ERR_FORMAT, "");
+                if (slot->taken == slot->records)
+                    DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)),
+                                 "more records of a channel group than its CG block counts");
                 ++slot->taken;
                 std::size_t size = slot->record_size;
                 if (static_cast<std::size_t>(e - p) < size + trailing)
-                    mdflib_fail(MDF_ERR_FORMAT, ""); // the area ends first
+                    DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)), "records end early");
                 if (size == 0) { // nothing but identifier bytes: counted and skipped
                     p += trailing;
                     continue;

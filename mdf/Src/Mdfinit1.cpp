@@ -84,6 +84,7 @@ int16_t mdflib_init(const char *program_id) {
         mdflib_state_t &s = mdflib_state;
         s.sticky_error = 0;
         s.sticky_text[0] = '\0';
+        s.origin[0] = '\0';
         std::memset(s.program_id, 0, sizeof s.program_id);
         mdflib_strncpy(s.program_id, program_id != nullptr ? program_id : "MDFLIB",
                        sizeof s.program_id);

@@ -52,6 +52,14 @@ constexpr std::size_t message_size = 132; // the message buffer of a report
 constexpr std::size_t guard_offset = 8;   // the guard word stands in the 4 bytes before p;
                                           // 8 keeps records aligned for pointers and doubles
 
+// The source module's file name, without the build machine's directories.
+const char *base_name(const char *module) {
+    const char *name = module;
+    for (const char *p = module; *p != '\0'; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    return name;
+}
+
 // Upper case of the letters a to z only, whatever the locale.
 int ascii_upper(int c) {
     return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
@@ -98,7 +106,8 @@ void mdflib_fail(int16_t code, const char *detail) {
     throw mdf_fail{code};
 }
 
-void mdflib_corrupt(const char *block, uint64_t position, const char *what) {
+void mdflib_corrupt_at(const char *module, int line, const char *block, uint64_t position,
+                       const char *what) {
     char detail[112];
     if (block != nullptr)
         std::snprintf(detail, sizeof detail, "(%s block at %llu: %s)", block,
@@ -106,7 +115,22 @@ void mdflib_corrupt(const char *block, uint64_t position, const char *what) {
     else
         std::snprintf(detail, sizeof detail, "(at %llu: %s)",
                       static_cast<unsigned long long>(position), what);
-    mdflib_fail(MDF_ERR_FORMAT, detail);
+    const bool first = mdflib_state.sticky_error == 0;
+    mdflib_report_error(MDF_ERR_FORMAT, detail);
+    if (first)
+        std::snprintf(mdflib_state.origin, sizeof mdflib_state.origin, "%s:%d", base_name(module),
+                      line);
+    throw mdf_fail{MDF_ERR_FORMAT};
+}
+
+void mdflib_corrupt_image_at(const char *module, int line, const uint8_t *image, uint64_t position,
+                             const char *what) {
+    const char type[3] = {static_cast<char>(image[0]), static_cast<char>(image[1]), '\0'};
+    mdflib_corrupt_at(module, line, type, position, what);
+}
+
+const char *mdflib_last_error_origin() {
+    return mdflib_state.sticky_error != 0 ? mdflib_state.origin : "";
 }
 
 void mdflib_raise(int16_t code) {
@@ -114,10 +138,7 @@ void mdflib_raise(int16_t code) {
 }
 
 void mdflib_internal_error(const char *module, int line) {
-    // Show the source module's file name, not the build machine's directories.
-    const char *name = module;
-    for (const char *p = module; *p != '\0'; ++p)
-        if (*p == '/' || *p == '\\') name = p + 1;
+    const char *name = base_name(module);
     char text[96];
     std::snprintf(text, sizeof text, "Internal Error %u-%s-%d\n",
                   static_cast<unsigned>(mdflib_state.level), name, line);

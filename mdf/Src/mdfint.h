@@ -439,6 +439,7 @@ struct mdflib_state_t {
     mdf_block_node *blocks;         // block images in memory, new ones at the front
     mdf_link_node *links;           // link fields of those images, new ones at the front
     int guard_depth;                // number of public operations in progress
+    char origin[48];                // module and line that found the damage of the sticky error
 };
 extern mdflib_state_t mdflib_state;
 
@@ -456,10 +457,19 @@ struct mdf_fail {
 int16_t mdflib_report_error(int16_t code, const char *detail);
 // mdflib_report_error, then throw mdf_fail{code}.
 [[noreturn]] void mdflib_fail(int16_t code, const char *detail = "");
-// The one report of damaged file contents: -2004 "file format" with a detail naming the block,
-// its file position and what is wrong ("(CN block at 1234: size 200 below 218)"); block may be
-// null for the data area or the file as a whole. Throws.
-[[noreturn]] void mdflib_corrupt(const char *block, uint64_t position, const char *what);
+// The one report of damaged file contents, like a corruption breakpoint: -2004 "file format"
+// with a detail naming the block (its two type letters; null for the data area or the file as a
+// whole), its file position and what is wrong ("(CN block at 1234: size 200 below 218)"); the
+// library module and line that found it are kept for traces (mdflib_last_error_origin). Throws.
+[[noreturn]] void mdflib_corrupt_at(const char *module, int line, const char *block,
+                                    uint64_t position, const char *what);
+// The same for a block image (type letters from the image, position given).
+[[noreturn]] void mdflib_corrupt_image_at(const char *module, int line, const uint8_t *image,
+                                          uint64_t position, const char *what);
+#define MDF_CORRUPT(block, position, what) \
+    mdflib_corrupt_at(__FILE__, __LINE__, block, position, what)
+#define MDF_CORRUPT_IMAGE(image, position, what) \
+    mdflib_corrupt_image_at(__FILE__, __LINE__, image, position, what)
 // throw mdf_fail{code} without a report (quiet statuses, the -2010 of the lists).
 [[noreturn]] void mdflib_raise(int16_t code);
 // Prints "[MDFLIB-ERROR] %s\n" on standard output.

@@ -154,6 +154,9 @@ int16_t mdflib_leave_level();
 // The sticky error code (0: none) and its printed message ("" when none).
 int16_t mdflib_last_error();
 const char *mdflib_last_error_text();
+// Where the library found the damage behind the sticky error, as module and line ("Mdf1.cpp:412"),
+// for traces; "" when the sticky error is not a damaged file.
+const char *mdflib_last_error_origin();
 // The fixed text of a status code ("" for 0), or null for a code without text.
 const char *mdflib_error_name(int16_t code);
 // The magic number in the first word of a handle (for traces); 0 for null.

@@ -489,7 +489,9 @@ int16_t open_group_of(const Builder &b, uint16_t number) {
     status = mdfgrp_open(&g, f, number, MDFGRP_READ);
     std::string out = GetCapturedStdout();
     if (status == MDF_ERR_FORMAT) {
-        EXPECT_EQ(out, "[MDFLIB-ERROR] file format \n\n");
+        // The detail names the damaged block or data position and what is wrong.
+        EXPECT_EQ(out.rfind("[MDFLIB-ERROR] file format (", 0), 0u) << out;
+        EXPECT_NE(out.find("at "), std::string::npos) << out;
         EXPECT_EQ(g, nullptr);
         EXPECT_EQ(mdflib_state.groups, nullptr); // a failed open leaves no group behind
     }
@@ -548,7 +550,9 @@ TEST_F(Groups, DamagedDataAreasAreFileFormatErrors) {
     EXPECT_EQ(mdfgrp_seek(g, 1, MDFGRP_SEEK_SET), 0);
     CaptureStdout();
     EXPECT_EQ(mdfgrp_seek(g, 2, MDFGRP_SEEK_SET), MDF_ERR_FORMAT);
-    EXPECT_EQ(GetCapturedStdout(), "[MDFLIB-ERROR] file format \n\n");
+    const uint32_t record2 = b.u32(b.u32(64, HD_FIRST_DG), DG_DATA) + 8;
+    EXPECT_EQ(GetCapturedStdout(), "[MDFLIB-ERROR] file format (at " + std::to_string(record2) +
+                                       ": record runs past the end of the file)\n\n");
     EXPECT_EQ(mdfgrp_close(g), 0);
     EXPECT_EQ(mdffil_close(f), 0);
 

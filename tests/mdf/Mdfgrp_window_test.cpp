@@ -88,7 +88,9 @@ TEST_F(GroupWindow, DataAreaCutShortIsStillAFileFormatError) {
     EXPECT_EQ(mdfgrp_seek(g, 19998, MDFGRP_SEEK_SET), 0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(mdfgrp_seek(g, 19999, MDFGRP_SEEK_SET), MDF_ERR_FORMAT);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[MDFLIB-ERROR] file format \n\n");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("[MDFLIB-ERROR] file format (at ", 0), 0u) << out;
+    EXPECT_NE(out.find(": record runs past the end of the file)"), std::string::npos) << out;
     EXPECT_EQ(mdfgrp_close(g), 0);
     EXPECT_EQ(mdffil_close(f), 0);
 }

@@ -373,7 +373,9 @@ TEST_F(MdfSortTest, DamagedDataAreaLeavesNoOutput) {
     mdfbuild::write_file(out_path, {1, 2, 3}); // an old copy must not survive either
     testing::internal::CaptureStdout();
     EXPECT_EQ(mdffil_sort(in_path.c_str(), out_path.c_str()), MDF_ERR_FORMAT);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[MDFLIB-ERROR] file format \n\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[MDFLIB-ERROR] file format (at " + std::to_string(area + 17) +
+                  ": identifier byte 9 of no channel group)\n\n");
     EXPECT_FALSE(output_exists());
     EXPECT_EQ(mdflib_state.level, 1);
     EXPECT_EQ(count_blocks(), 0);
