@@ -472,6 +472,13 @@ int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         require_writable(channel);
+        // A physical value goes through the inverse of the conversion; some types have none.
+        if (channel->cc != nullptr && !mdf_conversion_invertible(mdf_u16(channel->cc, CC_TYPE))) {
+            char detail[64];
+            std::snprintf(detail, sizeof detail, "(conversion type %u has no inverse)",
+                          static_cast<unsigned>(mdf_u16(channel->cc, CC_TYPE)));
+            mdflib_fail(MDF_NOTE_FORMULA_TYPE, detail);
+        }
         mdfgrp_prepare_write(channel);
         mdfenc_value(channel->group, channel->cn, channel->cc, value);
     });

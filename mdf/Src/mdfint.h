@@ -940,6 +940,8 @@ mdf_conversion mdf_conversion_of(const uint8_t *cc, uint16_t version = ID_VERSIO
 // Conversion types with a rule for reading (11 and 12 read the raw value); others read the raw
 // value too, but the channel reports MDF_CONVERSION_UNKNOWN.
 bool mdf_conversion_known(uint16_t type);
+// Conversion types with a rule for writing (an inverse).
+bool mdf_conversion_invertible(uint16_t type);
 // The data of the group's current record, after checking that the group is valid and that the
 // field lies inside the record; a broken layout is an internal error (channels are checked when
 // they are opened).

@@ -290,7 +290,9 @@ int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment);
 // values are not numbers reads MDF_NOT_NUMERIC and its group does not move. mdfchn_read_raw gives
 // the low 32 bits of a wider field. Writing is refused with MDF_ERR_VALUE_TYPE for a channel in a
 // layout that MDFLIB does not create: big-endian, a type from 5 up, an integer of more than 32
-// bits (IEEE doubles of type 3, little-endian, are written).
+// bits (IEEE doubles of type 3, little-endian, are written). mdfchn_write_value through a
+// conversion without an inverse (rational, formula text, text tables, unknown types) gives the
+// notice MDF_NOTE_FORMULA_TYPE and writes nothing.
 int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel);
 int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel);
 int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel);

@@ -530,3 +530,32 @@ TEST_F(Version3, DoubleChannelsAreCreatedAndOtherNewLayoutsAreNotWritten) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Version3, WritingThroughAConversionWithoutInverseIsANotice) {
+    // A file opened for update whose channel converts by a type without an inverse: the write is
+    // refused with a printed notice (not sticky), the record stays as it was.
+    for (uint16_t type : {9, 10, 11, 12, 200}) {
+        ASSERT_EQ(mdflib_init(""), 0);
+        Builder b = one_value_file(OneValue{0, 8, 0, {5}}, type, {1, 2, 3, 4, 5, 6});
+        b.version(200, "2.00");
+        const std::string path = save(b);
+        mdf_file_rec *f = nullptr;
+        ASSERT_EQ(open(path, &f, MDFFIL_UPDATE), 0);
+        mdf_group_rec *g = nullptr;
+        ASSERT_EQ(mdfgrp_open(&g, f, 1, MDFGRP_UPDATE), 0);
+        mdf_channel_rec *c = nullptr;
+        ASSERT_EQ(mdfchn_open(&c, g, 1), 0);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(mdfchn_write_value(c, 1), MDF_NOTE_FORMULA_TYPE) << type;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "[MDFLIB-ERROR] unknown formula type (conversion type " + std::to_string(type) +
+                      " has no inverse)\n\n");
+        EXPECT_EQ(mdflib_last_error(), 0);
+        EXPECT_EQ(mdffil_close(f), 0);
+        EXPECT_EQ(mdfbuild::read_file(path), b.bytes);
+    }
+}
+
+} // namespace
