@@ -61,6 +61,10 @@
 #ifndef MDFINT_H
 #define MDFINT_H
 
+#ifndef MDFLIB_INTERNALS
+#error "mdfint.h holds MDFLIB's internals: include mdflib.h (link mdflib_internals to see them)"
+#endif
+
 #include "mdffrm.h"
 #include "mdflib.h"
 
