@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "Mdfbytes_helper.h"
+#include "mdf3_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
 namespace {
@@ -58,6 +60,98 @@ mdfb_file base_measurement(bool unsorted) {
         channel("t3", 1, 32, 2, 65535, {}, {0.1, 0.3, 0.5, 0.7, 0.9}),
         channel("poly", 0, 32, 2, 6, {-1, 0, 0, -1, 0, 0}, {1, 2, 3, 4, 5}),
         channel("rat", 0, 32, 2, 9, {0, 1, 0, 0, 0, 1}, {5, 4, 3, 2, 1}),
+    };
+    f.groups = {g1, g2, g3};
+    return f;
+}
+
+// The field bits of doubles and floats.
+std::vector<uint64_t> doubles(std::initializer_list<double> values) {
+    std::vector<uint64_t> bits;
+    for (double v : values) bits.push_back(mdf_image::double_bits(v));
+    return bits;
+}
+std::vector<uint64_t> floats(std::initializer_list<float> values) {
+    std::vector<uint64_t> bits;
+    for (float v : values) bits.push_back(mdf_image::float_bits(v));
+    return bits;
+}
+
+mdf3_channel channel330(const std::string &name, uint16_t type, uint16_t data_type, uint16_t bits,
+                        uint16_t first_bit, std::vector<uint64_t> fields, int cc_type = -1,
+                        std::vector<double> params = {}) {
+    mdf3_channel c;
+    c.name = name;
+    c.type = type;
+    c.data_type = data_type;
+    c.bits = bits;
+    c.first_bit = first_bit;
+    c.fields = std::move(fields);
+    c.cc.type = cc_type;
+    c.cc.params = std::move(params);
+    return c;
+}
+
+// The same measurement as MDF 3.30: the groups at the same times, with the data types and
+// conversions of the later versions.
+mdf3_file base_measurement_330(bool unsorted) {
+    mdf3_file f;
+    f.program = "DAMAGED";
+    f.id_bytes = unsorted ? 2 : 0;
+    f.comment = "damaged-file suite\nbase measurement, MDF 3.30";
+    f.author = "tester";
+    // Group 1, 19-byte records: a double time (little-endian), a big-endian float with a long
+    // and a display name, a big-endian signed table input, a 40-bit counter from bit 0 of the
+    // additional byte offset 14.
+    mdf3_group g1;
+    g1.record_id = 1;
+    mdf3_channel speed =
+        channel330("speed", 0, 11, 32, 64, floats({0, 1.5f, 3, 4.5f, 6, 7.5f, 9, 10.5f}));
+    speed.long_name = "vehicle speed over ground filtered";
+    speed.display_name = "speed";
+    mdf3_channel counter = channel330(
+        "counter", 0, 13, 40, 0,
+        {0, 1, uint64_t{1} << 32, (uint64_t{1} << 39) + 5, 1000, 7, (uint64_t{1} << 40) - 1, 3}, 0,
+        {0.0, 0.5});
+    counter.byte_offset = 14;
+    g1.channels = {
+        channel330("time", 1, 3, 64, 0, doubles({0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7})),
+        speed,
+        channel330("temp", 0, 10, 16, 96, {uint64_t(-50) & 0xFFFF, 0, 10, 50, 80, 90, 5, 1}, 1,
+                   {-100, -10, 0, 20, 100, 90}),
+        counter,
+    };
+    // Group 2, 15-byte records: a big-endian double time, a bit, a value-to-text channel, a
+    // big-endian 12-bit range-to-text channel from bit 76 (byte 9 and the high nibble of
+    // byte 10), a string.
+    mdf3_group g2;
+    g2.record_id = 2;
+    mdf3_channel mode = channel330("mode", 0, 0, 3, 65, {0, 1, 2, 3, 0, 1});
+    mode.cc.type = 11;
+    mode.cc.value_texts = {{0, "idle"}, {1, "start"}, {2, "run"}, {3, "stop"}};
+    mdf3_channel level = channel330("level", 0, 9, 12, 76, {0, 500, 1500, 3000, 4000, 9});
+    level.cc.type = 12;
+    level.cc.range_texts = {
+        {0, 0, "unknown"}, {0, 999, "low"}, {1000, 2999, "mid"}, {3000, 4095, "high"}};
+    mdf3_channel text = channel330("text", 0, 7, 32, 88, {});
+    text.bytes = {"a", "bb", "ccc", "dddd", "e", "f"};
+    g2.channels = {
+        channel330("t2", 1, 12, 64, 0, doubles({0.05, 0.2, 0.35, 0.5, 0.65, 0.8})),
+        channel330("flag", 0, 0, 1, 64, {0, 1, 1, 0, 1, 0}),
+        mode,
+        level,
+        text,
+    };
+    // Group 3, 24-byte records: a little-endian double time (type 16) with a one-to-one
+    // conversion, a 3.x polynomial, a rational function, a signed 64-bit integer.
+    mdf3_group g3;
+    g3.record_id = 3;
+    g3.channels = {
+        channel330("t3", 1, 16, 64, 0, doubles({0.1, 0.3, 0.5, 0.7, 0.9}), 65535),
+        channel330("poly", 0, 15, 32, 64, floats({1, 2, 3, 4, 5}), 6, {-1, 0, 0, -1, 0, 0}),
+        channel330("rat", 0, 2, 32, 96, floats({5, 4, 3, 2, 1}), 9, {0, 1, 0, 0, 0, 1}),
+        channel330("wide", 0, 14, 64, 128,
+                   {~uint64_t{0}, uint64_t{1} << 62, uint64_t{1} << 63, 0, 12345}),
     };
     f.groups = {g1, g2, g3};
     return f;
@@ -133,7 +227,9 @@ struct mapper {
         dmg_cn c;
         c.pos = cn;
         c.name = name;
+        c.size = dmg_u16(f, cn + 2);
         c.first_bit = dmg_u16(f, cn + 186);
+        if (c.size >= 228) c.byte_offset = dmg_u16(f, cn + 226);
         c.bits = dmg_u16(f, cn + 188);
         c.record_size = record_size;
         m.cns.push_back(c);
@@ -146,10 +242,16 @@ struct mapper {
             k.count = dmg_u16(f, cc + 44);
             k.size = dmg_u16(f, cc + 2);
             m.ccs.push_back(k);
+            // The texts of a value-range-to-text conversion, one link per entry.
+            for (uint32_t i = 0; k.type == 12 && i < k.count && 46 + 20 * (i + 1) <= k.size; ++i)
+                text(cc, k.name, static_cast<uint16_t>(46 + 20 * i + 16),
+                     ("range text " + std::to_string(i + 1)).c_str());
         }
         add(at(cn, 12), "CE of " + name);
         add(at(cn, 16), "CD of " + name);
         add(at(cn, 20), "TX of " + name);
+        if (c.size >= 222) text(cn, name, 218, "long name");
+        if (c.size >= 226) text(cn, name, 222, "display name");
     }
 
     void records(uint32_t dg, const std::string &name, const std::vector<dmg_cg> &cgs) {
@@ -204,9 +306,12 @@ struct mapper {
                 link(cg, cg_name, 4, "next CG");
                 link(cg, cg_name, 8, "first CN");
                 text(cg, cg_name, 12, "TX");
+                // The sample-reduction link of a CG of 30 bytes, which the library does not follow.
+                if (dmg_u16(f, cg + 2) >= 30) link(cg, cg_name, 26, "SR");
                 dmg_cg c;
                 c.pos = cg;
                 c.name = cg_name;
+                c.size = dmg_u16(f, cg + 2);
                 c.record_id = dmg_u16(f, cg + 16);
                 c.record_size = dmg_u16(f, cg + 20);
                 c.records = dmg_u32(f, cg + 22);
@@ -251,14 +356,34 @@ dmg_map dmg_map_file(const dmg_bytes &file) {
     return m.m;
 }
 
-dmg_bytes dmg_base_file(bool unsorted) {
-    // A name of this process's own: the test processes of one suite run side by side.
-    fs::path path =
-        fs::temp_directory_path() / (std::string("traxcon_damaged_base_") + (unsorted ? "u" : "s") +
-                                     "_" + std::to_string(getpid()) + ".dat");
-    EXPECT_TRUE(mdfb_write(base_measurement(unsorted), path.string()));
-    dmg_bytes plain = read_bytes(path);
-    fs::remove(path);
+bool dmg_unsorted(dmg_base base) {
+    return base == dmg_base::unsorted || base == dmg_base::unsorted_330;
+}
+
+const char *dmg_base_name(dmg_base base) {
+    switch (base) {
+    case dmg_base::sorted: return "sorted";
+    case dmg_base::unsorted: return "unsorted";
+    case dmg_base::sorted_330: return "sorted 3.30";
+    case dmg_base::unsorted_330: return "unsorted 3.30";
+    }
+    return "";
+}
+
+dmg_bytes dmg_base_file(dmg_base base) {
+    const bool unsorted = dmg_unsorted(base);
+    dmg_bytes plain;
+    if (base == dmg_base::sorted_330 || base == dmg_base::unsorted_330) {
+        plain = mdf3::write(base_measurement_330(unsorted));
+    } else {
+        // A name of this process's own: the test processes of one suite run side by side.
+        fs::path path = fs::temp_directory_path() /
+                        (std::string("traxcon_damaged_base_") + (unsorted ? "u" : "s") + "_" +
+                         std::to_string(getpid()) + ".dat");
+        EXPECT_TRUE(mdfb_write(base_measurement(unsorted), path.string()));
+        plain = read_bytes(path);
+        fs::remove(path);
+    }
     dmg_map map = dmg_map_file(plain);
 
     // The further blocks go between the blocks and the data area, so that a cut in the data area
@@ -365,10 +490,23 @@ std::vector<dmg_case> dmg_link_damage(const dmg_bytes &file, const dmg_map &map)
 }
 
 std::vector<dmg_case> dmg_block_sizes(const dmg_bytes &file, const dmg_map &map) {
+    // The sizes at which the blocks of the versions take further fields, and one byte below:
+    // a block read with fewer fields than it has, or with the next block's bytes as its fields.
+    static const std::map<std::string, std::vector<uint16_t>> version_sizes = {
+        {"HD", {163, 164, 207, 208}},
+        {"DG", {23, 24, 27, 28}},
+        {"CG", {25, 26, 29, 30}},
+        {"CN", {217, 218, 221, 222, 225, 226, 227, 228}},
+        {"CC", {45, 46}}};
     std::vector<dmg_case> cases;
     for (const dmg_block &b : map.blocks) {
         if (b.type == "ID") continue;
-        for (uint16_t size : {0, 1, 2, 3, 65535}) {
+        std::vector<uint16_t> sizes = {0, 1, 2, 3, 65535};
+        auto more = version_sizes.find(b.type);
+        if (more != version_sizes.end())
+            for (uint16_t size : more->second)
+                if (size != b.size) sizes.push_back(size);
+        for (uint16_t size : sizes) {
             dmg_case c = mutated(file, b.name + " size " + std::to_string(size));
             dmg_set_u16(c.bytes, b.pos + 2, size);
             cases.push_back(std::move(c));
@@ -404,6 +542,14 @@ std::vector<dmg_case> dmg_identifiers(const dmg_bytes &file, const dmg_map &map)
                                                    " identifier " + std::to_string(id));
                     c.bytes[d.records[k]] = id;
                     cases.push_back(std::move(c));
+                    if (d.id_bytes != 2) continue;
+                    // The identifier byte behind the record: the last byte before the next one.
+                    const uint32_t end =
+                        k + 1 < d.records.size() ? d.records[k + 1] : d.pos + d.length;
+                    dmg_case t = mutated(file, d.name + " record " + std::to_string(k) +
+                                                   " trailing identifier " + std::to_string(id));
+                    t.bytes[end - 1] = id;
+                    cases.push_back(std::move(t));
                 }
         }
     }
@@ -425,6 +571,17 @@ std::vector<dmg_case> dmg_identifiers(const dmg_bytes &file, const dmg_map &map)
     return cases;
 }
 
+// Puts a channel's value at bit `first` of the record: the CN's first bit counts from its
+// additional byte offset, which is set to 0 where it lies beyond.
+void place(dmg_bytes &bytes, const dmg_cn &cn, uint32_t first) {
+    uint32_t base = 8u * cn.byte_offset;
+    if (first < base) {
+        dmg_set_u16(bytes, cn.pos + 226, 0);
+        base = 0;
+    }
+    dmg_set_u16(bytes, cn.pos + 186, static_cast<uint16_t>(first - base));
+}
+
 std::vector<dmg_case> dmg_bit_positions(const dmg_bytes &file, const dmg_map &map) {
     std::vector<dmg_case> cases;
     for (const dmg_cn &cn : map.cns) {
@@ -432,17 +589,28 @@ std::vector<dmg_case> dmg_bit_positions(const dmg_bytes &file, const dmg_map &ma
         auto add = [&](uint32_t first, uint32_t bits) {
             dmg_case c = mutated(file, cn.name + " first bit " + std::to_string(first) + " bits " +
                                            std::to_string(bits));
-            dmg_set_u16(c.bytes, cn.pos + 186, static_cast<uint16_t>(first));
+            place(c.bytes, cn, first);
             dmg_set_u16(c.bytes, cn.pos + 188, static_cast<uint16_t>(bits));
             cases.push_back(std::move(c));
         };
         add(record_bits, cn.bits);               // just beyond the record
         add(record_bits - cn.bits + 1, cn.bits); // its last bit beyond the record
         add(65535, cn.bits);                     // far beyond
-        add(cn.first_bit, 0);                    // no bits
-        add(cn.first_bit, 33);                   // more than the decoder takes
-        add(cn.first_bit, 65535);
-        add(cn.first_bit | 7, cn.bits < 32 ? cn.bits + 1 : cn.bits); // unaligned, wider
+        add(cn.position(), 0);                   // no bits
+        add(cn.position(), 33);                  // more than 32 bits
+        add(cn.position(), 65535);
+        add(cn.position() | 7, cn.bits < 32 ? cn.bits + 1 : cn.bits); // unaligned, wider
+        for (uint32_t bits : {64u, 65u})                              // the widest, one more
+            if (bits != cn.bits) add(cn.position(), bits);
+        if (cn.size < 228) continue;
+        // The additional byte offset alone: beyond the record, far beyond, and so that the
+        // value's last byte lies beyond.
+        for (uint32_t offset :
+             {uint32_t{cn.record_size}, 65535u, (record_bits - cn.first_bit - cn.bits) / 8 + 1}) {
+            dmg_case c = mutated(file, cn.name + " byte offset " + std::to_string(offset));
+            dmg_set_u16(c.bytes, cn.pos + 226, static_cast<uint16_t>(offset));
+            cases.push_back(std::move(c));
+        }
     }
     return cases;
 }
@@ -450,7 +618,11 @@ std::vector<dmg_case> dmg_bit_positions(const dmg_bytes &file, const dmg_map &ma
 std::vector<dmg_case> dmg_parameter_counts(const dmg_bytes &file, const dmg_map &map) {
     std::vector<dmg_case> cases;
     for (const dmg_cc &cc : map.ccs) {
-        const uint32_t entry = (cc.type == 1 || cc.type == 2) ? 16 : 8;
+        // Bytes of one parameter or table entry.
+        const uint32_t entry = (cc.type == 1 || cc.type == 2) ? 16
+                               : cc.type == 11                ? 40
+                               : cc.type == 12                ? 20
+                                                              : 8;
         const uint32_t fit = (cc.size - 46u) / entry;
         for (uint32_t count : {0u, fit + 1, 2 * fit + 7, 65535u}) {
             if (count == cc.count) continue;
@@ -472,7 +644,7 @@ std::vector<dmg_case> dmg_parameter_counts(const dmg_bytes &file, const dmg_map 
 std::vector<dmg_case> dmg_value_types(const dmg_bytes &file, const dmg_map &map) {
     std::vector<dmg_case> cases;
     for (const dmg_cn &cn : map.cns) {
-        for (uint16_t type : {3, 5, 7, 0xFFFF}) {
+        for (uint16_t type : {3, 5, 7, 12, 16, 17, 0xFFFF}) {
             dmg_case c = mutated(file, cn.name + " data type " + std::to_string(type));
             dmg_set_u16(c.bytes, cn.pos + 190, type);
             cases.push_back(std::move(c));
@@ -484,7 +656,7 @@ std::vector<dmg_case> dmg_value_types(const dmg_bytes &file, const dmg_map &map)
         }
     }
     for (const dmg_cc &cc : map.ccs)
-        for (uint16_t type : {3, 11, 0xFFFE}) {
+        for (uint16_t type : {3, 11, 12, 132, 0xFFFE}) {
             dmg_case c = mutated(file, cc.name + " conversion type " + std::to_string(type));
             dmg_set_u16(c.bytes, cc.pos + 42, type);
             cases.push_back(std::move(c));
@@ -505,6 +677,20 @@ std::vector<dmg_case> dmg_id_block(const dmg_bytes &file, const dmg_map &map) {
     add("reserved byte 32 set", 32, "\x01");
     add("reserved byte 33 set", 33, "\xFF");
     add("byte order 1", 24, std::string("\x01\x00", 2));
+    add("file identifier UnFinMF", 0, "UnFinMF ");
+    // Version numbers, and the format identifier where the number is 0.
+    for (uint16_t version : {200, 300, 330, 399, 400, 0xFFFF}) {
+        if (version == dmg_u16(file, 28)) continue;
+        dmg_case c = mutated(file, "version " + std::to_string(version));
+        dmg_set_u16(c.bytes, 28, version);
+        cases.push_back(std::move(c));
+    }
+    for (const char *format : {"2.00", "3.30", "4.10", "9.x ", "x.00"}) {
+        dmg_case c = mutated(file, std::string("version 0, format identifier ") + format);
+        dmg_set_u16(c.bytes, 28, 0);
+        std::memcpy(&c.bytes[8], format, 4);
+        cases.push_back(std::move(c));
+    }
     for (uint16_t format : {1, 2, 3, 0xFFFF}) {
         dmg_case c = mutated(file, "float format " + std::to_string(format));
         dmg_set_u16(c.bytes, 26, format);
@@ -571,6 +757,17 @@ std::vector<dmg_case> dmg_texts(const dmg_bytes &file, const dmg_map &map) {
         if (b.type != "TX") continue;
         fill(b.name + " without zero byte", b.pos + 4, b.size - 4u, "T");
         fill(b.name + " with directives and line breaks", b.pos + 4, b.size - 5u, "%s\n%n\r");
+        if (b.name.rfind("long name", 0) != 0) continue;
+        cases.back().shared_columns = true;
+        // An empty long name: the channel is named as if it had none.
+        fill(b.name + " empty", b.pos + 4, 1, std::string(1, '\0'));
+    }
+    // The 32-byte texts of value-to-text conversions filled to their last byte.
+    for (const dmg_cc &cc : map.ccs) {
+        if (cc.type != 11) continue;
+        for (uint32_t i = 0; i < cc.count && 46 + 40 * (i + 1) <= cc.size; ++i)
+            fill(cc.name + " text " + std::to_string(i + 1) + " without zero byte",
+                 cc.pos + 46 + 40 * i + 8, 32, "V%s");
     }
     return cases;
 }
@@ -588,6 +785,7 @@ std::vector<dmg_case> dmg_empty_records(const dmg_bytes &file, const dmg_map &ma
                     dmg_set_u16(c.bytes, cn.pos + 186, 0);
                     dmg_set_u16(c.bytes, cn.pos + 188, 0);
                     dmg_set_u16(c.bytes, cn.pos + 190, 0);
+                    if (cn.size >= 228) dmg_set_u16(c.bytes, cn.pos + 226, 0);
                 }
             cases.push_back(std::move(c));
         }

@@ -1,7 +1,7 @@
-// Damaged MDF files for the end-to-end robustness suite: a valid multi-group base file (sorted or
-// unsorted) that carries every kind of block, a map of its blocks, links and records read from
-// its bytes, and the damaged copies made from it, one per mutation, each with a name that says
-// what was changed.
+// Damaged MDF files for the end-to-end robustness suite: a valid multi-group base file (MDF 2.00
+// or 3.30, sorted or unsorted) that carries every kind of block, a map of its blocks, links and
+// records read from its bytes, and the damaged copies made from it, one per mutation, each with a
+// name that says what was changed.
 #ifndef TRAXCON_DAMAGED_HELPER_H
 #define TRAXCON_DAMAGED_HELPER_H
 
@@ -14,9 +14,19 @@ using dmg_bytes = std::vector<uint8_t>;
 // The base measurement: three groups with time channels of several data types and conversions
 // (linear, tables with and without interpolation, formula text, polynomial, rational), a bit
 // channel and packed channels; a file comment, a PR block, a TR block with its comment, group and
-// channel comments, a CE and a CD block. unsorted: all groups in one data group, records
+// channel comments, a CE and a CD block. Unsorted: all groups in one data group, records
 // interleaved with identifier bytes.
-dmg_bytes dmg_base_file(bool unsorted);
+// MDF 2.00 (written by Mdfbytes_helper): one identifier byte when unsorted.
+// MDF 3.30 (written by tools/mdf3_writer.h): blocks of the 3.30 sizes (HD 208, DG 28, CG 30,
+// CN 228), double time channels of both byte orders, big- and little-endian integers and floats,
+// a 40-bit integer at an additional byte offset, a 64-bit integer, long and display names,
+// value-to-text and range-to-text conversions and a string channel (which the converter leaves
+// out); two identifier bytes when unsorted.
+enum class dmg_base { sorted, unsorted, sorted_330, unsorted_330 };
+bool dmg_unsorted(dmg_base base);
+// "sorted", "unsorted", "sorted 3.30", "unsorted 3.30".
+const char *dmg_base_name(dmg_base base);
+dmg_bytes dmg_base_file(dmg_base base);
 
 // One block of the tree as found by following the links from the HD block.
 struct dmg_block {
@@ -37,6 +47,7 @@ struct dmg_link {
 struct dmg_cg {
     uint32_t pos = 0;
     std::string name;
+    uint16_t size = 0;
     uint16_t record_size = 0;
     uint32_t records = 0;
     uint16_t record_id = 0;
@@ -45,9 +56,12 @@ struct dmg_cg {
 struct dmg_cn {
     uint32_t pos = 0;
     std::string name;
-    uint16_t first_bit = 0;
+    uint16_t size = 0;        // 218; 222 with a long-name link, 228 with the byte offset
+    uint16_t first_bit = 0;   // the CN's field, counted from the additional byte offset
+    uint16_t byte_offset = 0; // the additional byte offset (0 in a CN without it)
     uint16_t bits = 0;
     uint16_t record_size = 0; // of its group
+    uint32_t position() const { return 8u * byte_offset + first_bit; }
 };
 
 struct dmg_cc {
@@ -79,10 +93,12 @@ struct dmg_map {
 // Maps a valid file (the walk trusts it: give it a base file or a valid example).
 dmg_map dmg_map_file(const dmg_bytes &file);
 
-// One damaged copy.
+// One damaged copy. shared_columns: the damage puts characters outside the ADF name set into a
+// column name (a long name), so that a column may read back with several names.
 struct dmg_case {
     std::string name;
     dmg_bytes bytes;
+    bool shared_columns = false;
 };
 
 // The mutation families, each applied wherever it can be applied in the file.
