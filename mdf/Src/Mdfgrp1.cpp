@@ -205,9 +205,8 @@ void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
             return;
         }
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX)
-            DATA_CORRUPT(pos, "records end before the group's last record");
-        b->position = static_cast<uint32_t>(pos);
+        if (pos >= end) DATA_CORRUPT(pos, "records end before the group's last record");
+        b->position = pos;
     }
 }
 
@@ -232,9 +231,8 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
     } else if (ext(g)->sorted) {
         if (target != b->index) {
             uint64_t pos = data_position(g) + static_cast<uint64_t>(target) * record_span(g);
-            if (pos > UINT32_MAX) DATA_CORRUPT(pos, "record beyond 4 GiB");
             b->index = target;
-            b->position = static_cast<uint32_t>(pos);
+            b->position = pos;
             mdfgrp_load_record(g, false);
         }
     } else {
@@ -245,10 +243,9 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
             mdfgrp_load_record(g, true);
         }
         while (b->index != target) {
-            uint64_t pos = static_cast<uint64_t>(b->position) + record_span(g);
-            if (pos > UINT32_MAX) DATA_CORRUPT(pos, "record beyond 4 GiB");
+            uint64_t pos = b->position + record_span(g);
             ++b->index;
-            b->position = static_cast<uint32_t>(pos);
+            b->position = pos;
             mdfgrp_load_record(g, true);
         }
         mdfgrp_load_record(g, false);
@@ -297,7 +294,7 @@ void append_record(mdf_group_rec *g) {
     uint64_t end = mdfio_tell64(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_WRITE);
     mdf_record_buffer *b = g->buffer;
-    b->position = static_cast<uint32_t>(end);
+    b->position = end;
     b->index = record_count(g);
     mdf_set_u32(g->cg, CG_RECORDS, b->index + 1);
     write_current(g);
@@ -463,10 +460,9 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
         }
         // A record of another group of the DG: skip it.
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX)
-            DATA_CORRUPT(pos, "records end before the group's last record");
+        if (pos >= end) DATA_CORRUPT(pos, "records end before the group's last record");
         load_io(pos, [&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
-        b->position = static_cast<uint32_t>(pos);
+        b->position = pos;
     }
 }
 
