@@ -44,10 +44,6 @@ int16_t free_handle() {
     }
 }
 
-void require_stream(const mdf_io_node *node) {
-    if ((node->mode & MDFIO_STREAM) == 0) MDF_INTERNAL_ERROR();
-}
-
 // After a failed transfer or seek, stream and recorded position both stand at 0.
 void reset_to_start(mdf_io_node *node) {
     node->position = 0;
@@ -77,7 +73,7 @@ mdf_io_node *mdfio_find(int16_t handle) {
     MDF_INTERNAL_ERROR();
 }
 
-void mdfio_open(int16_t *handle, const char *name, uint16_t mode, uint16_t /*buffer_size*/) {
+void mdfio_open(int16_t *handle, const char *name, uint16_t mode) {
     *handle = -1;
     const char *stream_mode = nullptr;
     switch (mode & 0xFF) {
@@ -108,7 +104,6 @@ void mdfio_open(int16_t *handle, const char *name, uint16_t mode, uint16_t /*buf
     stream_seek(stream, 0, SEEK_SET);
     node->handle = free_handle();
     node->stream = stream;
-    node->extra = nullptr;
     node->mode = mode;
     node->position = 0;
     node->size = static_cast<uint64_t>(size);
@@ -119,15 +114,12 @@ void mdfio_open(int16_t *handle, const char *name, uint16_t mode, uint16_t /*buf
 }
 
 void mdfio_open_default(int16_t *handle, const char *name, uint16_t access) {
-    mdfio_open(handle, name, static_cast<uint16_t>(access | mdflib_state.io_mode_bits),
-               mdflib_state.io_buffer_size);
+    mdfio_open(handle, name, static_cast<uint16_t>(access | mdflib_state.io_mode_bits));
 }
 
 void mdfio_close(int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
-    require_stream(node);
     std::fclose(node->stream);
-    if (node->extra != nullptr) mdflib_free(node->extra);
     if (io_list != node) MDF_INTERNAL_ERROR();
     io_list = node->next;
     mdflib_free(node);
@@ -139,7 +131,6 @@ void mdfio_close_all() {
 
 void mdfio_read(void *buffer, uint16_t length, int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
-    require_stream(node);
     switch_direction(node, last_read);
     if (std::fread(buffer, length, 1, node->stream) != 1) {
         reset_to_start(node);
@@ -150,7 +141,6 @@ void mdfio_read(void *buffer, uint16_t length, int16_t handle) {
 
 void mdfio_write(const void *buffer, uint16_t length, int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
-    require_stream(node);
     switch_direction(node, last_write);
     if (std::fwrite(buffer, length, 1, node->stream) != 1) {
         reset_to_start(node);
@@ -170,7 +160,6 @@ void mdfio_seek(int16_t handle, int64_t offset, int16_t mode) {
     default: MDF_INTERNAL_ERROR();
     }
     if (target >= 0 && static_cast<uint64_t>(target) == node->position) return;
-    require_stream(node);
     if (target < 0 || stream_seek(node->stream, target, SEEK_SET) != 0) {
         reset_to_start(node);
         char detail[24];
@@ -182,11 +171,7 @@ void mdfio_seek(int16_t handle, int64_t offset, int16_t mode) {
     if (node->position > node->size) node->size = node->position;
 }
 
-uint32_t mdfio_tell(int16_t handle) {
-    return static_cast<uint32_t>(mdfio_find(handle)->position);
-}
-
-uint64_t mdfio_tell64(int16_t handle) {
+uint64_t mdfio_tell(int16_t handle) {
     return mdfio_find(handle)->position;
 }
 

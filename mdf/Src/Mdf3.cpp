@@ -28,7 +28,7 @@ void write_image(int16_t io, const mdf_block_node *node) {
 void mdfblk_append(int16_t io, uint8_t *image) {
     if (image == nullptr) return;
     if (!mdf_block_valid(image)) MDF_INTERNAL_ERROR();
-    uint64_t current = mdfio_tell64(io);
+    uint64_t current = mdfio_tell(io);
     mdf_block_node *node = mdfblk_find_node(image);
     // A block beyond 4 GB could never be linked.
     if (current > UINT32_MAX) mdflib_fail(MDF_ERR_WRITE);
@@ -39,7 +39,7 @@ void mdfblk_append(int16_t io, uint8_t *image) {
 void mdfblk_rewrite(int16_t io, uint8_t *image) {
     if (image == nullptr) return;
     if (!mdf_block_valid(image)) MDF_INTERNAL_ERROR();
-    uint64_t current = mdfio_tell64(io);
+    uint64_t current = mdfio_tell(io);
     mdf_block_node *node = mdfblk_find_node(image);
     uint32_t target = node->written_pos != 0 ? node->written_pos : node->read_pos;
     mdfio_seek(io, target, MDFIO_SEEK_SET);

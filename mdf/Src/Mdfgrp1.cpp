@@ -291,7 +291,7 @@ void append_record(mdf_group_rec *g) {
     if (g->mode != MDFGRP_CREATE) mdflib_fail(MDF_ERR_OPEN_MODE);
     int16_t io = g->file->io;
     if (mdflib_catch([&] { mdfio_seek(io, 0, MDFIO_SEEK_END); }) != 0) MDF_INTERNAL_ERROR();
-    uint64_t end = mdfio_tell64(io);
+    uint64_t end = mdfio_tell(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_WRITE);
     mdf_record_buffer *b = g->buffer;
     b->position = end;
@@ -333,7 +333,7 @@ void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
 void create_group(mdf_file_rec *f, uint8_t **dg_out, uint8_t **cg_out) {
     int16_t io = f->io;
     mdfio_seek(io, 0, MDFIO_SEEK_END);
-    uint64_t end = mdfio_tell64(io);
+    uint64_t end = mdfio_tell(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_SEEK);
 
     uint8_t *cg = mdfblk_new(MDFBLK_CG);
@@ -744,7 +744,6 @@ namespace {
 
 constexpr uint32_t SORT_BUDGET = 524288 - 4096;         // copy buffers of one sort, in bytes
 constexpr uint32_t SORT_MAX_BUFFER = 0xFF00;            // largest copy buffer (65280 bytes)
-constexpr uint16_t SORT_INPUT_BUFFER = 8192;            // buffer size handed to the input's open
 constexpr std::size_t SORT_READ_PIECE = 0xFF00;         // bytes per read call of the data area
 constexpr std::size_t SORT_READ_WINDOW = 0x40000;       // read-ahead window over the data area
 constexpr uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
@@ -972,7 +971,7 @@ struct sort_run {
 
     // Reads the input's tree; false when it is sorted or has no channel group.
     bool gather(const char *name) {
-        mdfio_open(&in, name, MDFIO_READ | MDFIO_STREAM, SORT_INPUT_BUFFER);
+        mdfio_open_default(&in, name, MDFIO_READ);
         mdfblk_read_structure(in, false, &id, &hd);
         bool unsorted = false;
         std::size_t groups = 0;
@@ -1062,7 +1061,7 @@ struct sort_run {
     // Appends an image at the output's current position and gives that position (0 for none).
     uint32_t put(uint8_t *image) {
         if (image == nullptr) return 0;
-        uint32_t position = static_cast<uint32_t>(mdfio_tell64(out));
+        uint32_t position = static_cast<uint32_t>(mdfio_tell(out));
         mdfblk_append(out, image);
         return position;
     }
@@ -1090,7 +1089,7 @@ struct sort_run {
             pr_pos = put(pr);
             comment_pos = put(comment);
         });
-        uint64_t data_pos = mdfio_tell64(out);
+        uint64_t data_pos = mdfio_tell(out);
         sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(out, data_pos + data_size, MDFIO_SEEK_SET); });
 
         uint32_t last_dg = 0;

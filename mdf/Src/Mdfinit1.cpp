@@ -89,7 +89,6 @@ int16_t mdflib_init(const char *program_id) {
         mdflib_strncpy(s.program_id, program_id != nullptr ? program_id : "MDFLIB",
                        sizeof s.program_id);
         s.io_mode_bits = MDFIO_STREAM;
-        s.io_buffer_size = MDFIO_DEFAULT_BUFFER;
         s.level = 1;
     });
 }

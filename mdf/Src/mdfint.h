@@ -434,7 +434,6 @@ struct mdflib_state_t {
     uint16_t level;                 // usage level, 0 = not initialised
     char program_id[8];             // written into new ID blocks; not necessarily terminated
     uint16_t io_mode_bits;          // or-ed into every open mode (MDFIO_STREAM)
-    uint16_t io_buffer_size;        // handed to the I/O open
     mdf_file_rec *files;            // open files, new ones at the front
     mdf_group_rec *groups;          // open groups, new ones at the end
     mdf_channel_rec *channels;      // open channels, new ones at the end
@@ -743,7 +742,6 @@ constexpr uint16_t MDFIO_READ = 0;       // "rb"
 constexpr uint16_t MDFIO_UPDATE = 1;     // "rb+"
 constexpr uint16_t MDFIO_CREATE = 2;     // "wb+", an existing file is deleted first
 constexpr uint16_t MDFIO_STREAM = 0x100; // standard stream I/O (required)
-constexpr uint16_t MDFIO_DEFAULT_BUFFER = 4096;
 
 constexpr int16_t MDFIO_SEEK_SET = 0; // absolute position
 constexpr int16_t MDFIO_SEEK_CUR = 1; // relative to the current position
@@ -753,7 +751,6 @@ constexpr int16_t MDFIO_SEEK_END = 2; // end of the file (the offset is ignored)
 struct mdf_io_node {
     int16_t handle;    // key of the node, never -1
     std::FILE *stream; // the buffered stream
-    void *extra;       // released at close when not null
     uint16_t mode;     // low byte access, bit MDFIO_STREAM
     uint64_t position; // current position as the library knows it
     uint64_t size;     // file length, raised by writes and seeks beyond it
@@ -763,7 +760,7 @@ struct mdf_io_node {
 
 // All operations throw mdf_fail after reporting (see the codes at each).
 // Opens name; *handle is -1 on failure (1000 with the name, -2002, -2007).
-void mdfio_open(int16_t *handle, const char *name, uint16_t mode, uint16_t buffer_size);
+void mdfio_open(int16_t *handle, const char *name, uint16_t mode);
 // mdfio_open with the library's default mode bits and buffer size.
 void mdfio_open_default(int16_t *handle, const char *name, uint16_t access);
 void mdfio_close(int16_t handle);
@@ -773,8 +770,7 @@ void mdfio_write(const void *buffer, uint16_t length, int16_t handle);
 // Moves to offset (mode 0), position + offset (mode 1) or the end (mode 2); -2002 on failure.
 // A seek to the current position makes no stream call.
 void mdfio_seek(int16_t handle, int64_t offset, int16_t mode);
-uint32_t mdfio_tell(int16_t handle);
-uint64_t mdfio_tell64(int16_t handle);
+uint64_t mdfio_tell(int16_t handle);
 uint64_t mdfio_size(int16_t handle);
 // The node of a handle, moved to the front; a handle without node is an internal error.
 mdf_io_node *mdfio_find(int16_t handle);

@@ -25,7 +25,6 @@ TEST_F(Frame, InitTakesProgramIdentifier) {
     EXPECT_EQ(program_id(), "ABCDEFGH"); // cut to 8, no zero byte
     EXPECT_EQ(mdflib_state.level, 1);
     EXPECT_EQ(mdflib_state.io_mode_bits, 0x100);
-    EXPECT_EQ(mdflib_state.io_buffer_size, 4096);
     uint8_t *id = mdfblk_new(MDFBLK_ID);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(id) + 16, 8), "ABCDEFGH");
 }

@@ -149,14 +149,14 @@ TEST_F(Io, FilesBeyondFourGigabytes) {
     mdfio_open_default(&h, path.c_str(), MDFIO_UPDATE);
     EXPECT_EQ(mdfio_size(h), big);
     mdfio_seek(h, 0, MDFIO_SEEK_END);
-    EXPECT_EQ(mdfio_tell64(h), big);
+    EXPECT_EQ(mdfio_tell(h), big);
     mdfio_seek(h, int64_t{3} << 30, MDFIO_SEEK_SET);
     mdfio_write("Z", 1, h);
     mdfio_seek(h, (int64_t{3} << 30), MDFIO_SEEK_SET);
     char c = 0;
     mdfio_read(&c, 1, h);
     EXPECT_EQ(c, 'Z');
-    EXPECT_EQ(mdfio_tell64(h), (uint64_t{3} << 30) + 1);
+    EXPECT_EQ(mdfio_tell(h), (uint64_t{3} << 30) + 1);
     mdfio_close(h);
     std::filesystem::remove(path);
 }
