@@ -148,6 +148,7 @@ void mdfio_write(const void *buffer, uint16_t length, int16_t handle) {
     }
     node->position += length;
     if (node->position > node->size) node->size = node->position;
+    ++node->writes;
 }
 
 void mdfio_seek(int16_t handle, int64_t offset, int16_t mode) {
@@ -173,6 +174,10 @@ void mdfio_seek(int16_t handle, int64_t offset, int16_t mode) {
 
 uint64_t mdfio_tell(int16_t handle) {
     return mdfio_find(handle)->position;
+}
+
+uint32_t mdfio_writes(int16_t handle) {
+    return mdfio_find(handle)->writes;
 }
 
 uint64_t mdfio_size(int16_t handle) {

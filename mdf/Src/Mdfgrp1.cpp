@@ -26,26 +26,67 @@ constexpr uint32_t MAX_RECORD_SIZE = 0xFFFFu - 1 - RECORD_SPARE;
 // Identifier bytes compare with the CG's 16-bit record identifier as a number.
 constexpr unsigned IDENTIFIERS = 256;
 
+// A damaged data area at a file position.
+#define DATA_CORRUPT(position, what) MDF_CORRUPT(nullptr, position, what)
+// A damaged block of the group (its file position from its node).
+#define BLOCK_CORRUPT(image, what) MDF_CORRUPT_IMAGE(image, mdfblk_find_node(image)->read_pos, what)
+
+// Bytes one read call transfers at most.
+constexpr uint32_t READ_PIECE = 0xFF00;
+
+// The one positional reader of records: a read-ahead window over a file. fetch gives the n bytes
+// at file position pos, from the window when it holds them, else after refilling the window from
+// pos with as many bytes as it holds and the area has. The groups read their records through it,
+// each group with a window of its own (several groups read one stream in turn, each at its own
+// place), and so does the sort, one data group's area after the other. Any write into the file
+// makes a window read again (the file's write count), so records written back are read as written.
+struct area_reader {
+    uint8_t *window;   // capacity bytes, owned by whoever made the reader
+    uint32_t capacity; // at least the longest n asked for
+    uint64_t start;    // file position of window[0]
+    uint32_t fill;     // bytes of the window that hold the file
+    uint32_t writes;   // the file's write count when the window was filled
+
+    // pos + n must not pass end, which must not pass the end of the file; n at most capacity.
+    const uint8_t *fetch(int16_t io, uint64_t pos, uint32_t n, uint64_t end) {
+        if (writes == mdfio_writes(io) && pos >= start && pos + n <= start + fill)
+            return window + (pos - start);
+        if (n > capacity || pos + n > end) MDF_INTERNAL_ERROR();
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(capacity, end - pos));
+        fill = 0;
+        if (mdflib_catch([&] {
+                mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
+                for (uint32_t done = 0; done < want;) {
+                    const uint32_t piece = std::min(want - done, READ_PIECE);
+                    mdfio_read(window + done, static_cast<uint16_t>(piece), io);
+                    done += piece;
+                }
+            }) != 0)
+            DATA_CORRUPT(pos, "records cannot be read");
+        start = pos;
+        fill = want;
+        writes = mdfio_writes(io);
+        return window;
+    }
+    // The file position behind the window's last byte.
+    uint64_t valid_end() const { return start + fill; }
+};
+
 // The record buffer as this module allocates it: the public part first (the group record points
-// at it), then what the group needs on every record move, then the record bytes.
+// at it), then what the group needs on every record move, then the record bytes and the group's
+// read-ahead window.
 struct grp_buffer {
     mdf_record_buffer pub;
     uint16_t id_bytes;              // r: record identifier bytes of the DG (0, 1, 2)
     bool sorted;                    // the DG holds one channel group
     bool write_pending;             // a channel may have a write counter other than 0
     uint8_t *cg_of_id[IDENTIFIERS]; // the CG of each identifier byte (DGs with r > 0)
-    // Read-ahead window over the data area (files opened for reading only): the bytes from file
-    // position window_pos, window_fill of them valid; null when the group reads record by record.
-    uint8_t *window;
-    uint32_t window_size;
-    uint64_t window_pos;
-    uint32_t window_fill;
+    area_reader reader;             // over the data area
 };
 
-// Bytes of the read-ahead window of a group in a file opened for reading: several groups read
-// one stream in turn, each at its own place, so every group reads ahead on its own instead of
-// refilling the shared stream buffer at every change of group. One read call fills it.
-constexpr uint32_t READ_WINDOW = 0xFF00;
+// Bytes of a group's read-ahead window (no more than its data area has, no fewer than one record
+// with its identifier bytes): one read call fills it.
+constexpr uint32_t READ_WINDOW = READ_PIECE;
 
 grp_buffer *ext(const mdf_group_rec *g) {
     return reinterpret_cast<grp_buffer *>(g->buffer);
@@ -68,11 +109,6 @@ uint32_t record_span(const mdf_group_rec *g) {
 void check_group_internal(const mdf_group_rec *g) {
     if (g == nullptr || g->magic != MDF_GROUP_MAGIC || g->buffer == nullptr) MDF_INTERNAL_ERROR();
 }
-
-// A damaged data area at a file position.
-#define DATA_CORRUPT(position, what) MDF_CORRUPT(nullptr, position, what)
-// A damaged block of the group (its file position from its node).
-#define BLOCK_CORRUPT(image, what) MDF_CORRUPT_IMAGE(image, mdfblk_find_node(image)->read_pos, what)
 
 // The CGs of a DG along its chain.
 std::vector<uint8_t *> cg_chain(uint8_t *dg) {
@@ -99,22 +135,16 @@ void alloc_buffer(mdf_group_rec *g) {
     uint32_t size = record_size(g);
     if (size > MAX_RECORD_SIZE) BLOCK_CORRUPT(g->cg, "record size beyond 65530 bytes");
     uint32_t length = 1 + size + RECORD_SPARE;
-    // The window lives in the same allocation, behind the record; no larger than the data area.
-    uint32_t window = 0;
-    if (g->file->mode == MDFFIL_READ) {
-        uint64_t area = static_cast<uint64_t>(record_count(g)) *
-                        (size + static_cast<uint64_t>(mdf_u16(g->dg, DG_ID_BYTES)));
-        if (mdfblk_cg_count(g->dg) > 1 || area > READ_WINDOW) area = READ_WINDOW;
-        window = static_cast<uint32_t>(area);
-    }
+    // The window lives in the same allocation, behind the record.
+    const uint64_t span = size + uint64_t{mdf_u16(g->dg, DG_ID_BYTES)} + 1;
+    uint64_t area = static_cast<uint64_t>(record_count(g)) * span;
+    if (mdfblk_cg_count(g->dg) > 1 || area > READ_WINDOW) area = READ_WINDOW;
+    const auto window = static_cast<uint32_t>(std::max(area, span));
     auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length + window));
     if (b == nullptr) mdflib_fail(MDF_ERR_MEMORY);
     b->pub.length = static_cast<uint16_t>(length);
     b->pub.record = reinterpret_cast<uint8_t *>(b) + sizeof(grp_buffer);
-    b->window = window > 0 ? b->pub.record + length : nullptr;
-    b->window_size = window;
-    b->window_pos = 0;
-    b->window_fill = 0;
+    b->reader = {b->pub.record + length, window, 0, 0, 0};
     grp_buffer *old = ext(g);
     if (old != nullptr) {
         b->pub.position = old->pub.position;
@@ -140,74 +170,10 @@ void free_buffer(mdf_group_rec *g) {
     g->buffer = nullptr;
 }
 
-// Runs an I/O step of record loading at a file position; any failure of it is a damaged data
-// area.
-template <class F>
-void load_io(uint64_t position, F &&step) {
-    if (mdflib_catch(step) != 0) DATA_CORRUPT(position, "records cannot be read");
-}
-
 [[noreturn]] void foreign_identifier(uint64_t position, uint8_t id) {
     char what[64];
     std::snprintf(what, sizeof what, "identifier byte %u of no channel group", id);
     DATA_CORRUPT(position, what);
-}
-
-// Copies n bytes of the file at pos (which the caller has checked to lie before the end of the
-// file) out of the group's read-ahead window, refilling the window from pos when they are not in
-// it. A failing refill is a damaged data area, as a failing record read.
-void window_read(mdf_group_rec *g, uint64_t pos, uint8_t *dst, uint32_t n, uint64_t end) {
-    grp_buffer *b = ext(g);
-    if (pos < b->window_pos || pos + n > b->window_pos + b->window_fill) {
-        const int16_t io = g->file->io;
-        uint64_t fill = std::min<uint64_t>(b->window_size, end - pos);
-        if (fill < n) {
-            // Larger than the window: read the bytes themselves.
-            load_io(pos, [&] {
-                mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
-                mdfio_read(dst, static_cast<uint16_t>(n), io);
-            });
-            return;
-        }
-        b->window_fill = 0;
-        load_io(pos, [&] {
-            mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
-            mdfio_read(b->window, static_cast<uint16_t>(fill), io);
-        });
-        b->window_pos = pos;
-        b->window_fill = static_cast<uint32_t>(fill);
-    }
-    std::memcpy(dst, b->window + (pos - b->window_pos), n);
-}
-
-// Record loading through the read-ahead window: the same steps and checks as the loading from
-// the stream in mdfgrp_load_record.
-void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
-    mdf_record_buffer *b = g->buffer;
-    const uint16_t r = ext(g)->id_bytes;
-    uint8_t *data = mdf_record_data(b);
-    uint64_t pos = b->position;
-    for (;;) {
-        uint8_t *cg = g->cg;
-        if (r > 0) {
-            if (pos + 1 > end) DATA_CORRUPT(pos, "records end before the group's last record");
-            uint8_t id = 0;
-            window_read(g, pos, &id, 1, end);
-            cg = mdfgrp_find_cg(g, id);
-            if (cg == nullptr) foreign_identifier(pos, id);
-        }
-        uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
-        uint64_t start = pos + (r > 0 ? 1 : 0);
-        if (cg == g->cg) {
-            if (scan_only) return;
-            if (start + length > end) DATA_CORRUPT(start, "record runs past the end of the file");
-            if (length > 0) window_read(g, start, data, length, end);
-            return;
-        }
-        pos = start + length;
-        if (pos >= end) DATA_CORRUPT(pos, "records end before the group's last record");
-        b->position = pos;
-    }
 }
 
 // Moves the group onto record t: 0 on success, MDF_END_OF_RECORDS (nothing changed) when t lies
@@ -429,23 +395,16 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     check_group_internal(group);
     mdf_record_buffer *b = group->buffer;
     if (b->index >= record_count(group)) MDF_INTERNAL_ERROR();
+    area_reader &reader = ext(group)->reader;
     const uint16_t r = ext(group)->id_bytes;
     const int16_t io = group->file->io;
     const uint64_t end = mdfio_size(io);
-    uint8_t *data = mdf_record_data(b);
     uint64_t pos = b->position;
-    if (ext(group)->window != nullptr) {
-        load_from_window(group, scan_only, end);
-        return;
-    }
-
-    load_io(pos, [&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
     for (;;) {
         uint8_t *cg = group->cg;
         if (r > 0) {
             if (pos + 1 > end) DATA_CORRUPT(pos, "records end before the group's last record");
-            uint8_t id = 0;
-            load_io(pos, [&] { mdfio_read(&id, 1, io); });
+            const uint8_t id = *reader.fetch(io, pos, 1, end);
             cg = mdfgrp_find_cg(group, id);
             if (cg == nullptr) foreign_identifier(pos, id);
         }
@@ -455,13 +414,12 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
             if (scan_only) return;
             if (start + length > end) DATA_CORRUPT(start, "record runs past the end of the file");
             if (length > 0)
-                load_io(start, [&] { mdfio_read(data, static_cast<uint16_t>(length), io); });
+                std::memcpy(mdf_record_data(b), reader.fetch(io, start, length, end), length);
             return;
         }
         // A record of another group of the DG: skip it.
         pos = start + length;
         if (pos >= end) DATA_CORRUPT(pos, "records end before the group's last record");
-        load_io(pos, [&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
         b->position = pos;
     }
 }
@@ -857,54 +815,6 @@ void sort_step(int16_t code, F &&step) {
     mdflib_fail(code, "");
 }
 
-// A read-ahead window over one data group's data area: the area is read in large pieces and
-// handed out record by record.
-struct sort_reader {
-    int16_t io = -1;
-    std::unique_ptr<uint8_t[]> window;
-    std::size_t at = 0, end = 0;
-    uint64_t left = 0;        // bytes of the area not yet read
-    uint64_t area_start = 0;  // the area's file position
-    uint64_t area_length = 0; // its length
-
-    // The file position of the byte at offset in the window.
-    uint64_t position_of(std::size_t offset) const {
-        return area_start + (area_length - left) - (end - offset);
-    }
-
-    void start(int16_t handle, uint32_t position, uint64_t length) {
-        io = handle;
-        if (!window) window = std::make_unique<uint8_t[]>(SORT_READ_WINDOW + SORT_WORD_SLACK);
-        at = end = 0;
-        left = length;
-        area_start = position;
-        area_length = length;
-        if (length > 0)
-            sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(io, position, MDFIO_SEEK_SET); });
-    }
-    // The next n bytes of the area (n at most 65537); -2004 when the area ends first.
-    const uint8_t *need(std::size_t n) {
-        if (end - at >= n) return window.get() + at;
-        std::memmove(window.get(), window.get() + at, end - at);
-        end -= at;
-        at = 0;
-        std::size_t want =
-            static_cast<std::size_t>(std::min<uint64_t>(SORT_READ_WINDOW - end, left));
-        if (end + want < n) DATA_CORRUPT(position_of(end), "records end early");
-        sort_step(MDF_ERR_FORMAT, [&] {
-            while (want > 0) {
-                std::size_t piece = std::min(want, SORT_READ_PIECE);
-                mdfio_read(window.get() + end, static_cast<uint16_t>(piece), io);
-                end += piece;
-                left -= piece;
-                want -= piece;
-            }
-        });
-        return window.get() + at;
-    }
-    void skip(std::size_t n) { at += n; }
-};
-
 // Buffer sizes of one data group's slots: the budget is shared in proportion to each group's
 // data size S, none above 65280 bytes and none below one record; what a capped group cannot use
 // is carried to the following groups. The budget runs across the whole sort and is not given
@@ -1193,69 +1103,72 @@ struct sort_run {
 
     // One sequential pass over each data group's data area, records collected per group.
     void copy_records() {
-        sort_reader reader;
-        for (sort_dg &d : dgs) {
-            mdf_sort_slot *first = slots.data() + d.first_slot;
-            std::size_t n = d.cgs.size();
-            std::vector<std::unique_ptr<uint8_t[]>> buffers;
-            sort_size_buffers(first, n, budget, buffers);
-            // Slot of each identifier byte value; checked unique before anything was written.
-            std::array<int32_t, 256> by_id;
-            by_id.fill(-1);
-            for (std::size_t i = 0; i < n; ++i)
-                if (first[i].record_id < 256) by_id[first[i].record_id] = static_cast<int32_t>(i);
-            const std::size_t trailing = d.id_bytes == 2 ? 1 : 0;
+        // One window over each data group's area in turn, with room behind it for the last
+        // 8-byte word that a record move reads.
+        std::unique_ptr<uint8_t[]> window(new uint8_t[SORT_READ_WINDOW + SORT_WORD_SLACK]());
+        area_reader reader{window.get(), static_cast<uint32_t>(SORT_READ_WINDOW), 0, 0, 0};
+        for (sort_dg &d : dgs) copy_data_group(d, reader);
+    }
 
-            reader.start(in, d.data_pos, d.records > 0 ? d.area_bytes : 0);
-            // The longest record of the DG with its identifier bytes: while that many bytes are
-            // in the window, records are taken from it through a local pointer.
-            const std::size_t lead = d.id_bytes > 0 ? 1 : 0;
-            std::size_t longest = 0;
-            for (std::size_t i = 0; i < n; ++i)
-                longest = std::max<std::size_t>(longest, first[i].record_size);
-            const std::size_t max_span = lead + longest + trailing;
-            const uint8_t *base = reader.window.get();
-            const uint8_t *p = base + reader.at;
-            const uint8_t *e = base + reader.end;
-            for (uint64_t k = 0; k < d.records; ++k) {
-                if (static_cast<std::size_t>(e - p) < max_span) {
-                    reader.at = static_cast<std::size_t>(p - base);
-                    reader.need(static_cast<std::size_t>(
-                        std::min<uint64_t>(max_span, reader.end - reader.at + reader.left)));
-                    p = base + reader.at;
-                    e = base + reader.end;
-                }
-                mdf_sort_slot *slot = first;
-                if (lead > 0) {
-                    if (p == e) DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)), "records end early");
-                    if (by_id[*p] < 0)
-                        foreign_identifier(reader.position_of(static_cast<std::size_t>(p - base)), *p);
-                    int32_t index = by_id[*p++];
-                    slot = first + index;
-                }
-                // More records of one group than its CG declares would run into the next area.
-                if (slot->taken == slot->records)
-                    DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)),
-                                 "more records of a channel group than its CG block counts");
-                ++slot->taken;
-                std::size_t size = slot->record_size;
-                if (static_cast<std::size_t>(e - p) < size + trailing)
-                    DATA_CORRUPT(reader.position_of(static_cast<std::size_t>(p - base)), "records end early");
-                if (size == 0) { // nothing but identifier bytes: counted and skipped
-                    p += trailing;
-                    continue;
-                }
-                sort_move(slot->write_pos, p, size);
-                p += size + trailing;
-                slot->write_pos += size;
-                if (++slot->count == slot->capacity) flush(*slot);
+    // One sequential pass over a data group's area: each record to its group's buffer.
+    void copy_data_group(sort_dg &d, area_reader &reader) {
+        mdf_sort_slot *first = slots.data() + d.first_slot;
+        std::size_t n = d.cgs.size();
+        std::vector<std::unique_ptr<uint8_t[]>> buffers;
+        sort_size_buffers(first, n, budget, buffers);
+        // Slot of each identifier byte value; checked unique before anything was written.
+        std::array<int32_t, 256> by_id;
+        by_id.fill(-1);
+        for (std::size_t i = 0; i < n; ++i)
+            if (first[i].record_id < 256) by_id[first[i].record_id] = static_cast<int32_t>(i);
+        const std::size_t lead = d.id_bytes > 0 ? 1 : 0;
+        const std::size_t trailing = d.id_bytes == 2 ? 1 : 0;
+        // The longest record of the DG with its identifier bytes: while that many bytes are in
+        // the window, records are taken from it through a local pointer.
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            longest = std::max<std::size_t>(longest, first[i].record_size);
+        const std::size_t max_span = lead + longest + trailing;
+        const uint64_t end = d.data_pos + (d.records > 0 ? d.area_bytes : 0);
+        // The window's bytes from base (at file position base_pos) to e; p is the next record.
+        uint64_t base_pos = d.data_pos;
+        const uint8_t *base = nullptr, *p = nullptr, *e = nullptr;
+        auto at = [&](const uint8_t *q) { return base_pos + static_cast<uint64_t>(q - base); };
+        for (uint64_t k = 0; k < d.records; ++k) {
+            if (static_cast<std::size_t>(e - p) < max_span) {
+                const uint64_t pos = p != nullptr ? at(p) : d.data_pos;
+                const auto want = static_cast<uint32_t>(std::min<uint64_t>(max_span, end - pos));
+                if (want == 0) DATA_CORRUPT(pos, "records end early");
+                base = p = reader.fetch(in, pos, want, end);
+                base_pos = pos;
+                e = p + (reader.valid_end() - pos);
             }
-            reader.at = static_cast<std::size_t>(p - base);
-            for (std::size_t i = 0; i < n; ++i) {
-                flush(first[i]);
-                first[i].buffer = nullptr;
-                first[i].write_pos = nullptr;
+            const uint8_t *record = p;
+            mdf_sort_slot *slot = first;
+            if (lead > 0) {
+                if (by_id[*p] < 0) foreign_identifier(at(p), *p);
+                slot = first + by_id[*p++];
             }
+            // More records of one group than its CG declares would run into the next area.
+            if (slot->taken == slot->records)
+                DATA_CORRUPT(at(record), "more records of a channel group than its CG counts");
+            ++slot->taken;
+            std::size_t size = slot->record_size;
+            if (static_cast<std::size_t>(e - p) < size + trailing)
+                DATA_CORRUPT(at(record), "records end early");
+            if (size == 0) { // nothing but identifier bytes: counted and skipped
+                p += trailing;
+                continue;
+            }
+            sort_move(slot->write_pos, p, size);
+            p += size + trailing;
+            slot->write_pos += size;
+            if (++slot->count == slot->capacity) flush(*slot);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            flush(first[i]);
+            first[i].buffer = nullptr;
+            first[i].write_pos = nullptr;
         }
     }
 

@@ -755,6 +755,7 @@ struct mdf_io_node {
     uint64_t position; // current position as the library knows it
     uint64_t size;     // file length, raised by writes and seeks beyond it
     uint8_t last_op;   // last stream transfer: 0 none/seek, 1 read, 2 write
+    uint32_t writes;   // writes so far (read-ahead windows of the file are stale after one)
     mdf_io_node *next;
 };
 
@@ -771,6 +772,8 @@ void mdfio_write(const void *buffer, uint16_t length, int16_t handle);
 // A seek to the current position makes no stream call.
 void mdfio_seek(int16_t handle, int64_t offset, int16_t mode);
 uint64_t mdfio_tell(int16_t handle);
+// The number of writes into the file so far.
+uint32_t mdfio_writes(int16_t handle);
 uint64_t mdfio_size(int16_t handle);
 // The node of a handle, moved to the front; a handle without node is an internal error.
 mdf_io_node *mdfio_find(int16_t handle);
