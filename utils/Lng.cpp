@@ -213,7 +213,7 @@ void lng__sort_texts(void *table, std::size_t rows, std::size_t row_size) {
 
 void *lng__find_row(void *table, std::size_t rows, std::size_t row_size, const char *key) {
     MSG_ASSERT(key != NULL);
-    void *result = rows == 0 ? NULL : std::bsearch(key, table, rows, row_size, compare_key_row);
+    void *result = rows == 0 ? nullptr : std::bsearch(key, table, rows, row_size, compare_key_row);
     MSG_ASSERT(result != NULL);
     return result;
 }
@@ -258,7 +258,7 @@ void lng__create_file(const char *file_name, void *table, std::size_t rows, unsi
     lng__sort_texts(table, rows, row_size);
 
     std::FILE *file = std::fopen(file_name, "wb");
-    if (file == NULL) lng_fatal(CREATE_LOC, "LNG_OUTFILE_FILEOPENERR", file_name);
+    if (file == nullptr) lng_fatal(CREATE_LOC, "LNG_OUTFILE_FILEOPENERR", file_name);
     if (rows > UINT32_MAX || !write_u32(file, static_cast<std::uint32_t>(rows)))
         lng_fatal(CREATE_LOC, "LNG_TEXTNUM_WRITEERR", file_name);
     if (!write_u32(file, languages)) lng_fatal(CREATE_LOC, "LNG_LANGNUM_WRITEERR", file_name);
@@ -275,7 +275,7 @@ void lng__create_file(const char *file_name, void *table, std::size_t rows, unsi
             lng_fatal(CREATE_LOC, "LNG_TEXTID_WRITEERR", pos, key, file_name);
         for (unsigned j = 0; j < languages; ++j) {
             const char *text = row_key(row + text_offset + j * sizeof(const char *));
-            if (text == NULL) text = "";
+            if (text == nullptr) text = "";
             const std::size_t text_size = std::strlen(text) + 1;
             if (text_size > UINT32_MAX || !write_u32(file, static_cast<std::uint32_t>(text_size)))
                 lng_fatal(CREATE_LOC, "LNG_STRLEN_WRITEERR", pos, static_cast<long>(j), file_name);
@@ -286,84 +286,107 @@ void lng__create_file(const char *file_name, void *table, std::size_t rows, unsi
     std::fclose(file);
 }
 
-void lng__set_language(const char *file_name, lng_text **table, unsigned language) {
-    MSG_ASSERT(file_name != NULL);
-    MSG_ASSERT(table != NULL);
-    const bool reload = *table != NULL;
-    if (reload && language == loaded.language) return;
+namespace {
 
-    std::FILE *file = std::fopen(file_name, "rb");
-    if (file == NULL) lng_fatal(SET_LOC, "LNG_INFILE_FILEOPENERR", file_name);
-    reader in{file, 0};
-    if (!file_size(file, in.left)) lng_fatal(SET_LOC, "LNG_TEXTNUM_READERR", file_name);
-
-    std::uint32_t texts = 0;
-    std::uint32_t languages = 0;
+// The counts at the start of a text file, checked against the loaded table and against the size
+// of the file before anything is allocated: every record takes at least a key and one text per
+// language of one byte each, with their lengths.
+void read_counts(reader &in, const char *file_name, bool reload, unsigned language,
+                 std::uint32_t &texts, std::uint32_t &languages) {
     if (!in.read_u32(texts)) lng_fatal(SET_LOC, "LNG_TEXTNUM_READERR", file_name);
     if (!in.read_u32(languages)) lng_fatal(SET_LOC, "LNG_LANGNUM_READERR", file_name);
-    // Check the counts against the loaded table and the size of the file before anything is
-    // allocated: every record takes at least a key and L texts of one byte each plus lengths.
     const std::uint64_t least_record = (static_cast<std::uint64_t>(languages) + 1) * 5;
     if (reload && texts != loaded.texts) lng_fatal(SET_LOC, "LNG_TEXTNUM_READERR", file_name);
     if (language >= languages) lng_fatal(SET_LOC, "LNG_LANGNUM_READERR", file_name);
     if (texts > 0 && least_record > in.left) lng_fatal(SET_LOC, "LNG_LANGNUM_READERR", file_name);
     if (texts > 0 && texts > in.left / least_record)
         lng_fatal(SET_LOC, "LNG_TEXTNUM_READERR", file_name);
+}
 
+// The rows for texts records: a first load allocates them, a reload drops the loaded texts.
+lng_text *prepare_rows(lng_text **table, bool reload, std::uint32_t texts) {
     lng_text *rows = *table;
     if (reload) {
         loaded.language = LNG_NONE;
         for (std::uint32_t i = 0; i < texts; ++i) {
             std::free(rows[i].text);
-            rows[i].text = NULL;
+            rows[i].text = nullptr;
         }
-    } else {
-        rows = static_cast<lng_text *>(std::calloc(texts > 0 ? texts : 1, sizeof(lng_text)));
-        if (rows == NULL) lng_fatal(SET_LOC, "LNG_TEXTS_SPACEERR");
-        *table = rows;
+        return rows;
     }
+    rows = static_cast<lng_text *>(std::calloc(texts > 0 ? texts : 1, sizeof(lng_text)));
+    if (rows == nullptr) lng_fatal(SET_LOC, "LNG_TEXTS_SPACEERR");
+    *table = rows;
+    return rows;
+}
+
+// The key of record i: read on the first load (it must end with its zero byte and stand above
+// the previous one, since lookups search the rows in file order), compared with the loaded key on
+// a reload.
+void read_key(reader &in, const char *file_name, lng_text *rows, std::uint32_t i) {
+    const long pos = static_cast<long>(i);
+    std::uint32_t key_size = 0;
+    if (!in.read_u32(key_size) || key_size == 0)
+        lng_fatal(SET_LOC, "LNG_TEXTIDLEN_READERR", pos, file_name);
+    if (rows[i].key != nullptr) {
+        bool equal = false;
+        if (key_size != std::strlen(rows[i].key) + 1 ||
+            !in.read_equal(rows[i].key, key_size, equal) || !equal)
+            lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
+        return;
+    }
+    if (key_size > in.left) lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
+    char *key = static_cast<char *>(std::malloc(key_size));
+    if (key == nullptr) lng_fatal(SET_LOC, "LNG_TEXTID_SPACEERR", pos);
+    rows[i].key = key;
+    if (!in.read(key, key_size) || key[key_size - 1] != '\0' ||
+        (i > 0 && std::strcmp(rows[i - 1].key, key) >= 0))
+        lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
+}
+
+// The texts of record i: the one of the language is kept, the others are skipped.
+void read_texts(reader &in, const char *file_name, lng_text &row, std::uint32_t i,
+                std::uint32_t languages, unsigned language) {
+    const long pos = static_cast<long>(i);
+    for (std::uint32_t j = 0; j < languages; ++j) {
+        const long lang = static_cast<long>(j);
+        std::uint32_t text_size = 0;
+        if (!in.read_u32(text_size) || text_size == 0)
+            lng_fatal(SET_LOC, "LNG_STRLEN_READERR", pos, lang, file_name);
+        if (text_size > in.left) lng_fatal(SET_LOC, "LNG_STRING_READERR", pos, lang, file_name);
+        if (j != language) {
+            if (!in.skip(text_size)) lng_fatal(SET_LOC, "LNG_STRING_FSEEKERR", pos, lang, file_name);
+            continue;
+        }
+        char *text = static_cast<char *>(std::malloc(text_size));
+        if (text == nullptr) lng_fatal(SET_LOC, "LNG_STRING_SPACEERR", pos);
+        row.text = text;
+        if (!in.read(text, text_size) || text[text_size - 1] != '\0')
+            lng_fatal(SET_LOC, "LNG_STRING_READERR", pos, lang, file_name);
+    }
+}
+
+} // namespace
+
+void lng__set_language(const char *file_name, lng_text **table, unsigned language) {
+    MSG_ASSERT(file_name != NULL);
+    MSG_ASSERT(table != NULL);
+    const bool reload = *table != nullptr;
+    if (reload && language == loaded.language) return;
+
+    std::FILE *file = std::fopen(file_name, "rb");
+    if (file == nullptr) lng_fatal(SET_LOC, "LNG_INFILE_FILEOPENERR", file_name);
+    reader in{file, 0};
+    if (!file_size(file, in.left)) lng_fatal(SET_LOC, "LNG_TEXTNUM_READERR", file_name);
+    std::uint32_t texts = 0;
+    std::uint32_t languages = 0;
+    read_counts(in, file_name, reload, language, texts, languages);
+    lng_text *rows = prepare_rows(table, reload, texts);
     loaded.texts = texts;
     loaded.languages = languages;
-
     for (std::uint32_t i = 0; i < texts; ++i) {
-        const long pos = static_cast<long>(i);
-        std::uint32_t key_size = 0;
-        if (!in.read_u32(key_size) || key_size == 0)
-            lng_fatal(SET_LOC, "LNG_TEXTIDLEN_READERR", pos, file_name);
-        if (rows[i].key == NULL) {
-            if (key_size > in.left) lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
-            char *key = static_cast<char *>(std::malloc(key_size));
-            if (key == NULL) lng_fatal(SET_LOC, "LNG_TEXTID_SPACEERR", pos);
-            rows[i].key = key;
-            // The key must end with its zero byte and stand above the previous one, since
-            // lookups search the rows in file order.
-            if (!in.read(key, key_size) || key[key_size - 1] != '\0' ||
-                (i > 0 && std::strcmp(rows[i - 1].key, key) >= 0))
-                lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
-        } else {
-            // A reload reads the keys again only to make sure that they are the loaded ones.
-            bool equal = false;
-            if (key_size != std::strlen(rows[i].key) + 1 ||
-                !in.read_equal(rows[i].key, key_size, equal) || !equal)
-                lng_fatal(SET_LOC, "LNG_TEXTID_READERR", pos, file_name);
-        }
-        for (std::uint32_t j = 0; j < languages; ++j) {
-            const long lang = static_cast<long>(j);
-            std::uint32_t text_size = 0;
-            if (!in.read_u32(text_size) || text_size == 0)
-                lng_fatal(SET_LOC, "LNG_STRLEN_READERR", pos, lang, file_name);
-            if (text_size > in.left) lng_fatal(SET_LOC, "LNG_STRING_READERR", pos, lang, file_name);
-            if (j != language) {
-                if (!in.skip(text_size))
-                    lng_fatal(SET_LOC, "LNG_STRING_FSEEKERR", pos, lang, file_name);
-                continue;
-            }
-            char *text = static_cast<char *>(std::malloc(text_size));
-            if (text == NULL) lng_fatal(SET_LOC, "LNG_STRING_SPACEERR", pos);
-            rows[i].text = text;
-            if (!in.read(text, text_size) || text[text_size - 1] != '\0')
-                lng_fatal(SET_LOC, "LNG_STRING_READERR", pos, lang, file_name);
-        }
+        read_key(in, file_name, rows, i);
+        read_texts(in, file_name, rows[i], i, languages, language);
     }
     if (std::fgetc(file) != EOF) lng_fatal(SET_LOC, "LNG_INFILE_SIZEERR", file_name);
     std::fclose(file);
@@ -373,10 +396,10 @@ void lng__set_language(const char *file_name, lng_text **table, unsigned languag
 const char *lng__get_text(const lng_text *table, const char *key) {
     MSG_ASSERT(table != NULL);
     MSG_ASSERT(key != NULL);
-    const void *row = loaded.texts == 0 ? NULL
+    const void *row = loaded.texts == 0 ? nullptr
                                         : std::bsearch(key, table, loaded.texts, sizeof(lng_text),
                                                        compare_key_text);
-    const char *text = row == NULL ? NULL : static_cast<const lng_text *>(row)->text;
+    const char *text = row == nullptr ? nullptr : static_cast<const lng_text *>(row)->text;
     MSG_ASSERT(text != NULL);
     return text;
 }
