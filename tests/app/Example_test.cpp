@@ -351,4 +351,40 @@ TEST(Example, Recording330Layout) {
     EXPECT_EQ(bytes_at(b, data[1] + 90 * 19, 19), expected);
 }
 
+// The unsorted recording: both channel groups in one data group with two identifier bytes, the
+// records in time order. Group 1 records 0.00 s to 0.05 s come first (six records of 1 + 17 + 1
+// bytes; at 0.05 s group 1 goes first), then the first record of group 2 (1 + 19 + 1 bytes).
+TEST(Example, UnsortedRecording330Layout) {
+    const std::string b = read_file_bytes((EXAMPLES / "recording330_unsorted.dat").string());
+    ASSERT_GT(b.size(), 20000u);
+    EXPECT_EQ(le(b, 28, 2), 330u);
+    EXPECT_EQ(le(b, 64 + 16, 2), 1u); // one data group
+    const uint32_t dg = le(b, 64 + 4, 4);
+    EXPECT_EQ(le(b, dg + 4, 4), 0u);
+    EXPECT_EQ(le(b, dg + 20, 2), 2u); // channel groups
+    EXPECT_EQ(le(b, dg + 22, 2), 2u); // identifier bytes
+    const uint32_t cg1 = le(b, dg + 8, 4);
+    const uint32_t cg2 = le(b, cg1 + 4, 4);
+    EXPECT_EQ(le(b, cg1 + 16, 2), 1u);
+    EXPECT_EQ(le(b, cg2 + 16, 2), 2u);
+    const uint32_t data = le(b, dg + 16, 4);
+    // The whole data area: 1001 records of 19 bytes and 100 of 21, up to the end of the file.
+    EXPECT_EQ(b.size(), data + 1001u * 19 + 100u * 21);
+    for (uint32_t k = 0; k < 6; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(static_cast<uint8_t>(b[data + 19 * k]), 1);
+        EXPECT_EQ(static_cast<uint8_t>(b[data + 19 * k + 18]), 1);
+        double t = 0;
+        std::memcpy(&t, b.data() + data + 19 * k + 1, 8);
+        EXPECT_EQ(t, k / 100.0);
+    }
+    const uint32_t second = data + 6 * 19;
+    EXPECT_EQ(static_cast<uint8_t>(b[second]), 2);
+    EXPECT_EQ(static_cast<uint8_t>(b[second + 20]), 2);
+    double t = 0;
+    std::memcpy(&t, b.data() + second + 1, 8);
+    EXPECT_EQ(t, 0.05);
+    EXPECT_EQ(static_cast<uint8_t>(b[second + 21]), 1); // group 1 at 0.06 s
+}
+
 } // namespace
