@@ -394,6 +394,13 @@ class Parser {
 
   private:
     int parse(double x, double &value);
+    // One step of the parse in each state: after an operator (an operand is expected), inside
+    // an angle (degrees, minutes, seconds), with an expression on top. Each gives STEP_ON to go
+    // on, or the parse's code.
+    static constexpr int STEP_ON = -1;
+    int operand_step(double x);
+    int angle_step(Kind top);
+    int expression_step(double &value);
     void emit(Op op, double value = 0.0, int function = 0) {
         if (record_ != nullptr) record_->emit(op, value, function);
     }
@@ -409,6 +416,7 @@ class Parser {
     int reduce_operator();
 
     Lexer lx_{};
+    int tok_ = TOK_END; // the lookahead token
     Entry local_[STACK_INITIAL];
     std::unique_ptr<Entry[]> heap_;
     Entry *base_ = local_;
@@ -464,130 +472,138 @@ int Parser::reduce_operator() {
 
 int Parser::parse(double x, double &value) {
     if (!push(K_BOTTOM)) return CODE_SYNTAX;
-    int tok = mdffrm_lex(lx_);
+    tok_ = mdffrm_lex(lx_);
     for (;;) {
         const Kind top = at(0).kind;
-
-        if (expects_operand(top)) {
-            double operand = 0.0;
-            switch (tok) {
-            case TOK_UDOUBLE: operand = lx_.value; break;
-            case TOK_E: operand = CONST_E; break;
-            case TOK_PI: operand = CONST_PI; break;
-            case TOK_X: operand = x; break;
-            case '-':
-            case '+':
-            case '(':
-                if (!push(tok == '-' ? K_NEG : tok == '+' ? K_POS : K_LPAR)) return CODE_SYNTAX;
-                tok = mdffrm_lex(lx_);
-                continue;
-            default:
-                if (!is_function(tok)) return CODE_SYNTAX;
-                if (!push(K_FUNC, tok)) return CODE_SYNTAX;
-                tok = mdffrm_lex(lx_);
-                if (tok != '(') return CODE_SYNTAX; // a function takes a parenthesised argument
-                if (!push(K_ARGPAR)) return CODE_SYNTAX;
-                tok = mdffrm_lex(lx_);
-                continue;
-            }
-            // The operand token is shifted and reduced to an expression at once.
-            if (!push(K_TOKEN) || !replace(1, operand)) return CODE_SYNTAX;
-            emit(tok == TOK_X ? OP_X : OP_CONST, operand);
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-
-        switch (top) {
-        case K_DEG: // expr DEG: minutes may follow
-            if (tok == TOK_UDOUBLE) {
-                if (!push(K_MINUTES, lx_.value)) return CODE_SYNTAX;
-                tok = mdffrm_lex(lx_);
-            } else if (!replace(2, at(1).value)) {
-                return CODE_SYNTAX;
-            }
-            continue;
-        case K_MINUTES: // expr DEG UDOUBLE: the minutes mark must follow
-            if (tok != '\'' || !push(K_MINMARK)) return CODE_SYNTAX;
-            tok = mdffrm_lex(lx_);
-            continue;
-        case K_MINMARK: // expr DEG UDOUBLE ': seconds may follow
-        case K_APOS:    // expr ': seconds may follow
-            if (tok == TOK_UDOUBLE) {
-                if (!push(K_SECONDS, lx_.value)) return CODE_SYNTAX;
-                tok = mdffrm_lex(lx_);
-            } else if (top == K_MINMARK) {
-                emit(OP_ADD_CONST, at(1).value / 60);
-                if (!replace(4, at(3).value + at(1).value / 60)) return CODE_SYNTAX;
-            } else {
-                emit(OP_DIV_CONST, 60);
-                if (!replace(2, at(1).value / 60)) return CODE_SYNTAX;
-            }
-            continue;
-        case K_SECONDS: { // ... ' UDOUBLE: the seconds mark must follow
-            if (tok != '"' || !push(K_TOKEN)) return CODE_SYNTAX;
-            const double seconds = at(1).value / 3600;
-            bool pushed;
-            if (at(2).kind == K_MINMARK) {
-                emit(OP_ADD_CONST, at(3).value / 60);
-                emit(OP_ADD_CONST, seconds);
-                pushed = replace(6, at(5).value + at(3).value / 60 + seconds);
-            } else {
-                emit(OP_DIV_CONST, 60);
-                emit(OP_ADD_CONST, seconds);
-                pushed = replace(4, at(3).value / 60 + seconds);
-            }
-            if (!pushed) return CODE_SYNTAX;
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-        default: break; // K_EXPR
-        }
-
-        // An expression is on top.
-        if (tok == TOK_DEG || tok == '\'') {
-            if (!push(tok == TOK_DEG ? K_DEG : K_APOS)) return CODE_SYNTAX;
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-        if (tok == '"') {
-            if (!push(K_TOKEN)) return CODE_SYNTAX;
-            emit(OP_DIV_CONST, 3600);
-            if (!replace(2, at(1).value / 3600)) return CODE_SYNTAX;
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-        if (const int prec = binary_precedence(tok)) {
-            // Left-associative: an operator below of the same or a tighter level is reduced first.
-            while (kind_precedence(at(1).kind) >= prec)
-                if (const int code = reduce_operator()) return code;
-            if (!push(binary_kind(tok))) return CODE_SYNTAX;
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-        // Any other lookahead completes every pending operator.
-        while (kind_precedence(at(1).kind) > 0)
-            if (const int code = reduce_operator()) return code;
-        const Kind below = at(1).kind;
-        if (tok == ')' && (below == K_LPAR || below == K_ARGPAR)) {
-            if (!push(K_TOKEN)) return CODE_SYNTAX;
-            const double inner = at(1).value;
-            if (below == K_LPAR) {
-                if (!replace(3, inner)) return CODE_SYNTAX;
-            } else {
-                pop(3); // arg -> ( expr ), then func -> name arg
-                const int function = static_cast<int>(at(0).value);
-                emit(OP_FUNC, 0.0, function);
-                if (!replace(1, apply_function(function, inner))) return CODE_SYNTAX;
-            }
-            tok = mdffrm_lex(lx_);
-            continue;
-        }
-        if (tok == TOK_END && below == K_BOTTOM) {
-            value = at(0).value;
-            return CODE_OK;
-        }
-        return CODE_SYNTAX;
+        const bool angle = top == K_DEG || top == K_MINUTES || top == K_MINMARK ||
+                           top == K_APOS || top == K_SECONDS;
+        const int step = expects_operand(top) ? operand_step(x)
+                         : angle              ? angle_step(top)
+                                              : expression_step(value);
+        if (step != STEP_ON) return step;
     }
+}
+
+int Parser::operand_step(double x) {
+    double operand = 0.0;
+    switch (tok_) {
+    case TOK_UDOUBLE: operand = lx_.value; break;
+    case TOK_E: operand = CONST_E; break;
+    case TOK_PI: operand = CONST_PI; break;
+    case TOK_X: operand = x; break;
+    case '-':
+    case '+':
+    case '(':
+        if (!push(tok_ == '-' ? K_NEG : tok_ == '+' ? K_POS : K_LPAR)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    default:
+        if (!is_function(tok_)) return CODE_SYNTAX;
+        if (!push(K_FUNC, tok_)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        if (tok_ != '(') return CODE_SYNTAX; // a function takes a parenthesised argument
+        if (!push(K_ARGPAR)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    // The operand token is shifted and reduced to an expression at once.
+    if (!push(K_TOKEN) || !replace(1, operand)) return CODE_SYNTAX;
+    emit(tok_ == TOK_X ? OP_X : OP_CONST, operand);
+    tok_ = mdffrm_lex(lx_);
+    return STEP_ON;
+}
+
+int Parser::angle_step(Kind top) {
+    switch (top) {
+    case K_DEG: // expr DEG: minutes may follow
+        if (tok_ == TOK_UDOUBLE) {
+            if (!push(K_MINUTES, lx_.value)) return CODE_SYNTAX;
+            tok_ = mdffrm_lex(lx_);
+        } else if (!replace(2, at(1).value)) {
+            return CODE_SYNTAX;
+        }
+        return STEP_ON;
+    case K_MINUTES: // expr DEG UDOUBLE: the minutes mark must follow
+        if (tok_ != '\'' || !push(K_MINMARK)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    case K_MINMARK: // expr DEG UDOUBLE ': seconds may follow
+    case K_APOS:    // expr ': seconds may follow
+        if (tok_ == TOK_UDOUBLE) {
+            if (!push(K_SECONDS, lx_.value)) return CODE_SYNTAX;
+            tok_ = mdffrm_lex(lx_);
+        } else if (top == K_MINMARK) {
+            emit(OP_ADD_CONST, at(1).value / 60);
+            if (!replace(4, at(3).value + at(1).value / 60)) return CODE_SYNTAX;
+        } else {
+            emit(OP_DIV_CONST, 60);
+            if (!replace(2, at(1).value / 60)) return CODE_SYNTAX;
+        }
+        return STEP_ON;
+    default: { // K_SECONDS, ... ' UDOUBLE: the seconds mark must follow
+        if (tok_ != '"' || !push(K_TOKEN)) return CODE_SYNTAX;
+        const double seconds = at(1).value / 3600;
+        bool pushed;
+        if (at(2).kind == K_MINMARK) {
+            emit(OP_ADD_CONST, at(3).value / 60);
+            emit(OP_ADD_CONST, seconds);
+            pushed = replace(6, at(5).value + at(3).value / 60 + seconds);
+        } else {
+            emit(OP_DIV_CONST, 60);
+            emit(OP_ADD_CONST, seconds);
+            pushed = replace(4, at(3).value / 60 + seconds);
+        }
+        if (!pushed) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    }
+}
+
+int Parser::expression_step(double &value) {
+    if (tok_ == TOK_DEG || tok_ == '\'') {
+        if (!push(tok_ == TOK_DEG ? K_DEG : K_APOS)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    if (tok_ == '"') {
+        if (!push(K_TOKEN)) return CODE_SYNTAX;
+        emit(OP_DIV_CONST, 3600);
+        if (!replace(2, at(1).value / 3600)) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    if (const int prec = binary_precedence(tok_)) {
+        // Left-associative: an operator below of the same or a tighter level is reduced first.
+        while (kind_precedence(at(1).kind) >= prec)
+            if (const int code = reduce_operator()) return code;
+        if (!push(binary_kind(tok_))) return CODE_SYNTAX;
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    // Any other lookahead completes every pending operator.
+    while (kind_precedence(at(1).kind) > 0)
+        if (const int code = reduce_operator()) return code;
+    const Kind below = at(1).kind;
+    if (tok_ == ')' && (below == K_LPAR || below == K_ARGPAR)) {
+        if (!push(K_TOKEN)) return CODE_SYNTAX;
+        const double inner = at(1).value;
+        if (below == K_LPAR) {
+            if (!replace(3, inner)) return CODE_SYNTAX;
+        } else {
+            pop(3); // arg -> ( expr ), then func -> name arg
+            const int function = static_cast<int>(at(0).value);
+            emit(OP_FUNC, 0.0, function);
+            if (!replace(1, apply_function(function, inner))) return CODE_SYNTAX;
+        }
+        tok_ = mdffrm_lex(lx_);
+        return STEP_ON;
+    }
+    if (tok_ == TOK_END && below == K_BOTTOM) {
+        value = at(0).value;
+        return CODE_OK;
+    }
+    return CODE_SYNTAX;
 }
 
 // Runs compiled code with the variable x on stack (room for program.depth entries).
