@@ -38,23 +38,23 @@ void write_info_comment(adf_file *adf, const char *label, const char *text, std:
 
 // Ends the program with MDFFIL_VERSION_ERR when an MDFLIB status says that the file is one the
 // converter does not read (never finalised, MDF 4.xx); any other status returns.
-void refuse_version(int16_t status, const char *name) {
+void refuse_version(std::int16_t status, const char *name) {
     if (status == MDF_ERR_UNFINISHED)
         conv_fatal(conv_key::MDFFIL_VERSION_ERR, name, conv_text(conv_key::MDFFIL_UNFIN_TXT));
     if (status == MDF_ERR_VERSION)
         conv_fatal(conv_key::MDFFIL_VERSION_ERR, name, conv_text(conv_key::MDFFIL_V4_TXT));
 }
 
-const char *byte_order_name(uint16_t order) {
+const char *byte_order_name(std::uint16_t order) {
     return order != 0 ? "big-endian" : "little-endian";
 }
 
 // Why a channel's values are no numbers (MDFCHN_DTYPE_TXT or MDFCHN_CTYPE_TXT, formatted), or an
 // empty text when they are numbers. Warns about a formula that does not parse and an unknown
 // conversion type, once per channel.
-std::string number_problem(mdf_channel_rec *channel, uint16_t bits, uint16_t data_type,
-                           const char *name, uint32_t g, uint32_t c) {
-    uint16_t conversion = MDFCNV_NONE;
+std::string number_problem(mdf_channel_rec *channel, std::uint16_t bits, std::uint16_t data_type,
+                           const char *name, std::uint32_t g, std::uint32_t c) {
+    std::uint16_t conversion = MDFCNV_NONE;
     mdfchn_conversion(channel, &conversion, nullptr);
     char reason[96] = "";
     switch (mdfchn_check_value(channel)) {
@@ -89,11 +89,11 @@ void close_value_channels(const conv_group &g) {
 }
 
 // Reads the channels of group g (k channels, the group just opened) into entry.
-void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
+void walk_channels(conv_tables &t, conv_group &entry, std::uint32_t g, std::uint32_t k,
                    const conv_settings &s) {
-    for (uint32_t c = 1; c <= k; ++c) {
+    for (std::uint32_t c = 1; c <= k; ++c) {
         mdf_channel_rec *channel = nullptr;
-        if (mdfchn_open(&channel, entry.handle, static_cast<uint16_t>(c)) != 0) {
+        if (mdfchn_open(&channel, entry.handle, static_cast<std::uint16_t>(c)) != 0) {
             conv_message(MSG_ERR, conv_key::MDFCHN_OPEN_ERR, static_cast<int>(c),
                          static_cast<int>(g));
             continue;
@@ -101,9 +101,9 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
         if (s.trace_level == 2)
             std::printf("  %hu. channelhandle = %p->%d - ", static_cast<unsigned short>(c),
                         static_cast<void *>(channel), check_number(channel));
-        uint16_t type = 0;
-        uint16_t bits = 0;
-        uint16_t data_type = 0;
+        std::uint16_t type = 0;
+        std::uint16_t bits = 0;
+        std::uint16_t data_type = 0;
         const char *name = nullptr;
         if (mdfchn_info(channel, &type, &bits, &data_type, &name, nullptr, nullptr) != 0) {
             conv_message(MSG_ERR, conv_key::MDFCHN_INFO_ERR, static_cast<int>(c),
@@ -111,7 +111,7 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
             if (mdfchn_close(channel) != 0) conv_message(MSG_ERR, conv_key::MDFCHN_CLOSE_ERR);
             continue;
         }
-        uint16_t order = 0;
+        std::uint16_t order = 0;
         mdfchn_byte_order(channel, &order);
         auto trace_layout = [&] {
             if (s.trace_level == 2)
@@ -165,15 +165,15 @@ void walk_channels(conv_tables &t, conv_group &entry, uint32_t g, uint32_t k,
 }
 
 // Walks all groups and keeps the used ones in t.groups.
-void walk_groups(conv_tables &t, mdf_file_rec *file, uint32_t groups, const conv_settings &s) {
-    for (uint32_t g = 1; g <= groups; ++g) {
+void walk_groups(conv_tables &t, mdf_file_rec *file, std::uint32_t groups, const conv_settings &s) {
+    for (std::uint32_t g = 1; g <= groups; ++g) {
         conv_group entry;
         entry.number = g;
-        if (mdfgrp_open(&entry.handle, file, static_cast<uint16_t>(g), MDFGRP_READ) != 0) {
+        if (mdfgrp_open(&entry.handle, file, static_cast<std::uint16_t>(g), MDFGRP_READ) != 0) {
             conv_message(MSG_ERR, conv_key::MDFGRP_OPEN_ERR, static_cast<int>(g));
             continue;
         }
-        uint16_t k = 0;
+        std::uint16_t k = 0;
         if (mdfgrp_channels(&k, entry.handle) != 0) {
             conv_message(MSG_ERR, conv_key::MDFGRP_CHN_ERR, static_cast<int>(g));
             if (mdfgrp_close(entry.handle) != 0) conv_message(MSG_ERR, conv_key::MDFGRP_CLOSE_ERR);
@@ -215,7 +215,7 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     if (mdflib_init("") != 0) conv_fatal(conv_key::MDFLIB_OPEN_ERR);
 
     std::string dat_name = dat_name_in;
-    const int16_t sorted = mdffil_test_sorted(dat_name.c_str());
+    const std::int16_t sorted = mdffil_test_sorted(dat_name.c_str());
     refuse_version(sorted, dat_name.c_str());
     if (sorted == MDF_NOT_SORTED) {
         conv_message(MSG_INFO, conv_key::MDFFIL_UNSORTED, dat_name.c_str(), tmp_name);
@@ -226,7 +226,7 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     }
 
     mdf_file_rec *file = nullptr;
-    if (int16_t status = mdffil_open(&file, dat_name.c_str(), MDFFIL_READ); status != 0) {
+    if (std::int16_t status = mdffil_open(&file, dat_name.c_str(), MDFFIL_READ); status != 0) {
         refuse_version(status, dat_name.c_str());
         conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str());
     }
@@ -235,9 +235,9 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     t.adf = adf_open_write(adf_name);
     if (t.adf == nullptr) conv_fatal(conv_key::ADFFIL_OPEN_ERR, adf_name);
 
-    uint16_t group_count = 0;
+    std::uint16_t group_count = 0;
     if (mdffil_groups(&group_count, file) != 0) conv_fatal(conv_key::MDFFIL_GROUPS_ERR);
-    const uint32_t groups = group_count;
+    const std::uint32_t groups = group_count;
 
     const char *date = nullptr, *time = nullptr, *comment = nullptr, *author = nullptr;
     const char *division = nullptr, *project = nullptr, *subject = nullptr;
@@ -253,7 +253,7 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
         write_info_comment(t.adf, "SUBJECT:  ", subject, HD_TEXT_FIELD, s);
     }
     if (s.trace_level == 2) {
-        uint16_t version = 0, order = 0;
+        std::uint16_t version = 0, order = 0;
         mdffil_version(file, &version, &order);
         std::printf("MDF version = %u.%02u, default byte order = %s\n", version / 100u,
                     version % 100u, byte_order_name(order));

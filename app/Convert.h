@@ -2,8 +2,8 @@
 // and channels, the closing sequence), the ADF header and the time merge. The tables built by the
 // driver are read by the header and the merge; the merge reads records through a function pointer
 // so that it can be exercised without MDFLIB.
-#ifndef TRAXCON_CONVERT_H
-#define TRAXCON_CONVERT_H
+#ifndef TRAXCON_APP_CONVERT_H
+#define TRAXCON_APP_CONVERT_H
 
 #include <cstddef>
 #include <cstdint>

@@ -355,7 +355,8 @@ void read_texts(reader &in, const char *file_name, lng_text &row, std::uint32_t 
             lng_fatal(SET_LOC, "LNG_STRLEN_READERR", pos, lang, file_name);
         if (text_size > in.left) lng_fatal(SET_LOC, "LNG_STRING_READERR", pos, lang, file_name);
         if (j != language) {
-            if (!in.skip(text_size)) lng_fatal(SET_LOC, "LNG_STRING_FSEEKERR", pos, lang, file_name);
+            if (!in.skip(text_size))
+                lng_fatal(SET_LOC, "LNG_STRING_FSEEKERR", pos, lang, file_name);
             continue;
         }
         char *text = static_cast<char *>(std::malloc(text_size));

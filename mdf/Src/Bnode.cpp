@@ -16,20 +16,20 @@ void mdflst_block_insert(mdf_block_node *node) {
     list::insert_front(mdflib_state.blocks, node);
 }
 
-int16_t mdflst_block_remove(mdf_block_node *node) {
+std::int16_t mdflst_block_remove(mdf_block_node *node) {
     list::check(node, __FILE__, __LINE__);
-    int16_t status = list::remove(mdflib_state.blocks, node);
+    std::int16_t status = list::remove(mdflib_state.blocks, node);
     if (status == 0) mdflst_block_unindex(node);
     return status;
 }
 
-mdf_block_node *mdflst_block_find_image(const uint8_t *image) {
+mdf_block_node *mdflst_block_find_image(const std::uint8_t *image) {
     mdf_block_node *node = node_index::find(image);
     if (node != nullptr) list::check(node, __FILE__, __LINE__);
     return node;
 }
 
-mdf_block_node *mdflst_block_find_position(uint32_t position) {
+mdf_block_node *mdflst_block_find_position(std::uint32_t position) {
     return list::find_to_front(mdflib_state.blocks, [&](mdf_block_node *n) {
         list::check(n, __FILE__, __LINE__);
         return n->read_pos == position;

@@ -10,7 +10,7 @@ void mdflst_channel_insert(mdf_channel_rec *rec) {
     list::insert_back_linked(mdflib_state.channels, mdflib_state.channels_tail, rec);
 }
 
-int16_t mdflst_channel_remove(mdf_channel_rec *rec) {
+std::int16_t mdflst_channel_remove(mdf_channel_rec *rec) {
     list::check(rec, __FILE__, __LINE__);
     return list::remove_linked(mdflib_state.channels, mdflib_state.channels_tail, rec);
 }

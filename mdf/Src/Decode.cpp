@@ -69,8 +69,7 @@ std::uint32_t mdf_get_bits(const std::uint8_t *data, std::uint32_t first_bit, st
 mdf_layout mdf_layout_of(const std::uint8_t *cn, bool file_big_endian) {
     mdf_layout l{};
     l.first_bit = mdf_u16(cn, CN_FIRST_BIT);
-    if (mdf_block_size(cn) >= CN_BYTE_OFFSET + 2)
-        l.first_bit += 8u * mdf_u16(cn, CN_BYTE_OFFSET);
+    if (mdf_block_size(cn) >= CN_BYTE_OFFSET + 2) l.first_bit += 8u * mdf_u16(cn, CN_BYTE_OFFSET);
     l.bits = mdf_u16(cn, CN_BITS);
     l.data_type = mdf_u16(cn, CN_DATA_TYPE);
     l.big_endian = file_big_endian;
@@ -148,7 +147,10 @@ double mdf_bits_to_raw(std::uint32_t v, std::uint32_t bits, std::uint16_t data_t
         l.kind = MDF_KIND_SIGNED;
         if (bits > 32) l.bits = 32;
         break;
-    case MDFCHN_FLOAT: l.kind = MDF_KIND_IEEE; l.bits = 32; break;
+    case MDFCHN_FLOAT:
+        l.kind = MDF_KIND_IEEE;
+        l.bits = 32;
+        break;
     default: l.kind = MDF_KIND_VAX_F; break;
     }
     return mdf_field_value(v, l);
@@ -264,7 +266,8 @@ std::uint8_t *mdf_field_record(const mdf_group_rec *group, const mdf_layout &l) 
 namespace {
 
 mdf_layout layout_in(const mdf_group_rec *group, const std::uint8_t *cn) {
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr || cn == nullptr)
+    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr ||
+        cn == nullptr)
         MDF_INTERNAL_ERROR();
     return mdf_layout_of(cn, group->file->big_endian);
 }

@@ -154,7 +154,8 @@ bool mdf_convert_inverse(const mdf_conversion &c, double y, double *x) {
 namespace {
 
 mdf_layout writable_layout(const mdf_group_rec *group, const std::uint8_t *cn) {
-    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr || cn == nullptr)
+    if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr ||
+        cn == nullptr)
         MDF_INTERNAL_ERROR();
     const mdf_layout l = mdf_layout_of(cn, group->file->big_endian);
     if (!mdf_layout_writable(l)) MDF_INTERNAL_ERROR(); // the channel operations refuse it first

@@ -10,7 +10,7 @@ void mdflst_file_insert(mdf_file_rec *rec) {
     list::insert_front(mdflib_state.files, rec);
 }
 
-int16_t mdflst_file_remove(mdf_file_rec *rec) {
+std::int16_t mdflst_file_remove(mdf_file_rec *rec) {
     list::check(rec, __FILE__, __LINE__);
     return list::remove(mdflib_state.files, rec);
 }

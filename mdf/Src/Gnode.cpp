@@ -10,7 +10,7 @@ void mdflst_group_insert(mdf_group_rec *rec) {
     list::insert_back_linked(mdflib_state.groups, mdflib_state.groups_tail, rec);
 }
 
-int16_t mdflst_group_remove(mdf_group_rec *rec) {
+std::int16_t mdflst_group_remove(mdf_group_rec *rec) {
     list::check(rec, __FILE__, __LINE__);
     return list::remove_linked(mdflib_state.groups, mdflib_state.groups_tail, rec);
 }

@@ -10,15 +10,15 @@
 
 namespace {
 
-constexpr uint8_t last_none = 0;
-constexpr uint8_t last_read = 1;
-constexpr uint8_t last_write = 2;
+constexpr std::uint8_t last_none = 0;
+constexpr std::uint8_t last_read = 1;
+constexpr std::uint8_t last_write = 2;
 
 mdf_io_node *io_list = nullptr; // open files, new ones at the front
-uint32_t stream_seeks = 0;      // seeks made on streams, for the tests of the seek elision
+std::uint32_t stream_seeks = 0; // seeks made on streams, for the tests of the seek elision
 
 // The one place that positions a stream: 64-bit on every platform.
-int stream_seek(std::FILE *f, int64_t offset, int whence) {
+int stream_seek(std::FILE *f, std::int64_t offset, int whence) {
     ++stream_seeks;
 #ifdef _WIN32
     return _fseeki64(f, offset, whence);
@@ -27,17 +27,17 @@ int stream_seek(std::FILE *f, int64_t offset, int whence) {
 #endif
 }
 
-int64_t stream_tell(std::FILE *f) {
+std::int64_t stream_tell(std::FILE *f) {
 #ifdef _WIN32
     return _ftelli64(f);
 #else
-    return static_cast<int64_t>(ftello(f));
+    return static_cast<std::int64_t>(ftello(f));
 #endif
 }
 
 // The smallest handle not in use.
-int16_t free_handle() {
-    for (int16_t h = 0;; ++h) {
+std::int16_t free_handle() {
+    for (std::int16_t h = 0;; ++h) {
         bool used = false;
         for (mdf_io_node *n = io_list; n != nullptr && !used; n = n->next) used = n->handle == h;
         if (!used) return h;
@@ -52,15 +52,15 @@ void reset_to_start(mdf_io_node *node) {
 }
 
 // The C stream rules require a positioning call between a write and a read (either order).
-void switch_direction(mdf_io_node *node, uint8_t op) {
+void switch_direction(mdf_io_node *node, std::uint8_t op) {
     if (node->last_op != last_none && node->last_op != op)
-        stream_seek(node->stream, static_cast<int64_t>(node->position), SEEK_SET);
+        stream_seek(node->stream, static_cast<std::int64_t>(node->position), SEEK_SET);
     node->last_op = op;
 }
 
 } // namespace
 
-mdf_io_node *mdfio_find(int16_t handle) {
+mdf_io_node *mdfio_find(std::int16_t handle) {
     for (mdf_io_node **p = &io_list; *p != nullptr; p = &(*p)->next) {
         mdf_io_node *node = *p;
         if (node->handle == handle) {
@@ -73,7 +73,7 @@ mdf_io_node *mdfio_find(int16_t handle) {
     MDF_INTERNAL_ERROR();
 }
 
-void mdfio_open(int16_t *handle, const char *name, uint16_t mode) {
+void mdfio_open(std::int16_t *handle, const char *name, std::uint16_t mode) {
     *handle = -1;
     const char *stream_mode = nullptr;
     switch (mode & 0xFF) {
@@ -93,7 +93,7 @@ void mdfio_open(int16_t *handle, const char *name, uint16_t mode) {
         std::fclose(stream);
         mdflib_fail(MDF_ERR_MEMORY);
     }
-    int64_t size = -1;
+    std::int64_t size = -1;
     if (stream_seek(stream, 0, SEEK_END) == 0) size = stream_tell(stream);
     if (size < 0) {
         // The stream and the node are not kept: nothing refers to them.
@@ -106,18 +106,18 @@ void mdfio_open(int16_t *handle, const char *name, uint16_t mode) {
     node->stream = stream;
     node->mode = mode;
     node->position = 0;
-    node->size = static_cast<uint64_t>(size);
+    node->size = static_cast<std::uint64_t>(size);
     node->last_op = last_none;
     node->next = io_list;
     io_list = node;
     *handle = node->handle;
 }
 
-void mdfio_open_default(int16_t *handle, const char *name, uint16_t access) {
-    mdfio_open(handle, name, static_cast<uint16_t>(access | mdflib_state.io_mode_bits));
+void mdfio_open_default(std::int16_t *handle, const char *name, std::uint16_t access) {
+    mdfio_open(handle, name, static_cast<std::uint16_t>(access | mdflib_state.io_mode_bits));
 }
 
-void mdfio_close(int16_t handle) {
+void mdfio_close(std::int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
     std::fclose(node->stream);
     if (io_list != node) MDF_INTERNAL_ERROR();
@@ -129,7 +129,7 @@ void mdfio_close_all() {
     while (io_list != nullptr) mdfio_close(io_list->handle);
 }
 
-void mdfio_read(void *buffer, uint16_t length, int16_t handle) {
+void mdfio_read(void *buffer, std::uint16_t length, std::int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
     switch_direction(node, last_read);
     if (std::fread(buffer, length, 1, node->stream) != 1) {
@@ -139,7 +139,7 @@ void mdfio_read(void *buffer, uint16_t length, int16_t handle) {
     node->position += length;
 }
 
-void mdfio_write(const void *buffer, uint16_t length, int16_t handle) {
+void mdfio_write(const void *buffer, std::uint16_t length, std::int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
     switch_direction(node, last_write);
     if (std::fwrite(buffer, length, 1, node->stream) != 1) {
@@ -151,39 +151,39 @@ void mdfio_write(const void *buffer, uint16_t length, int16_t handle) {
     ++node->writes;
 }
 
-void mdfio_seek(int16_t handle, int64_t offset, int16_t mode) {
+void mdfio_seek(std::int16_t handle, std::int64_t offset, std::int16_t mode) {
     mdf_io_node *node = mdfio_find(handle);
-    int64_t target = 0;
+    std::int64_t target = 0;
     switch (mode) {
     case MDFIO_SEEK_SET: target = offset; break;
-    case MDFIO_SEEK_CUR: target = static_cast<int64_t>(node->position) + offset; break;
-    case MDFIO_SEEK_END: target = static_cast<int64_t>(node->size); break;
+    case MDFIO_SEEK_CUR: target = static_cast<std::int64_t>(node->position) + offset; break;
+    case MDFIO_SEEK_END: target = static_cast<std::int64_t>(node->size); break;
     default: MDF_INTERNAL_ERROR();
     }
-    if (target >= 0 && static_cast<uint64_t>(target) == node->position) return;
+    if (target >= 0 && static_cast<std::uint64_t>(target) == node->position) return;
     if (target < 0 || stream_seek(node->stream, target, SEEK_SET) != 0) {
         reset_to_start(node);
         char detail[24];
         std::snprintf(detail, sizeof detail, "%" PRId64, offset);
         mdflib_fail(MDF_ERR_SEEK, detail);
     }
-    node->position = static_cast<uint64_t>(target);
+    node->position = static_cast<std::uint64_t>(target);
     node->last_op = last_none;
     if (node->position > node->size) node->size = node->position;
 }
 
-uint64_t mdfio_tell(int16_t handle) {
+std::uint64_t mdfio_tell(std::int16_t handle) {
     return mdfio_find(handle)->position;
 }
 
-uint32_t mdfio_writes(int16_t handle) {
+std::uint32_t mdfio_writes(std::int16_t handle) {
     return mdfio_find(handle)->writes;
 }
 
-uint64_t mdfio_size(int16_t handle) {
+std::uint64_t mdfio_size(std::int16_t handle) {
     return mdfio_find(handle)->size;
 }
 
-uint32_t mdfio_stream_seeks() {
+std::uint32_t mdfio_stream_seeks() {
     return stream_seeks;
 }

@@ -16,9 +16,9 @@ void mdflst_link_insert(mdf_link_node *node) {
     list::insert_front(mdflib_state.links, node);
 }
 
-int16_t mdflst_link_remove(mdf_link_node *node) {
+std::int16_t mdflst_link_remove(mdf_link_node *node) {
     list::check(node, __FILE__, __LINE__);
-    int16_t status = list::remove(mdflib_state.links, node);
+    std::int16_t status = list::remove(mdflib_state.links, node);
     if (status == 0) mdflst_link_unindex(node);
     return status;
 }
@@ -31,7 +31,7 @@ void mdflst_link_release(mdf_link_node *node) {
     mdflib_free(node);
 }
 
-mdf_link_node *mdflst_link_find_field(const uint8_t *field) {
+mdf_link_node *mdflst_link_find_field(const std::uint8_t *field) {
     mdf_link_node *node = node_index::find(field);
     if (node != nullptr) list::check(node, __FILE__, __LINE__);
     return node;

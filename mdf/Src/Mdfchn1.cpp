@@ -28,10 +28,10 @@ mdf_layout layout(const mdf_channel_rec *c) {
 
 // Refuses a channel whose value the group's record cannot hold. A channel whose value is no
 // number opens all the same (its reads give MDF_NOT_NUMERIC).
-void check_layout(const mdf_group_rec *g, const uint8_t *cn) {
+void check_layout(const mdf_group_rec *g, const std::uint8_t *cn) {
     const mdf_layout l = mdf_layout_of(cn, g->file->big_endian);
-    uint64_t record_bits = static_cast<uint64_t>(mdf_u16(g->cg, CG_RECORD_SIZE)) * 8;
-    if (uint64_t{l.first_bit} + l.bits > record_bits) {
+    std::uint64_t record_bits = static_cast<std::uint64_t>(mdf_u16(g->cg, CG_RECORD_SIZE)) * 8;
+    if (std::uint64_t{l.first_bit} + l.bits > record_bits) {
         char what[96];
         std::snprintf(what, sizeof what, "value at bit %u with %u bits beyond a record of %u bytes",
                       static_cast<unsigned>(l.first_bit), static_cast<unsigned>(l.bits),
@@ -41,10 +41,10 @@ void check_layout(const mdf_group_rec *g, const uint8_t *cn) {
 }
 
 // What reading a channel gives (see mdfchn_check_value).
-int16_t value_check(const mdf_channel_rec *c) {
+std::int16_t value_check(const mdf_channel_rec *c) {
     if (layout(c).kind == MDF_KIND_NONE) return MDF_NOT_NUMERIC;
     if (c->cc == nullptr) return 0;
-    uint16_t type = mdf_u16(c->cc, CC_TYPE);
+    std::uint16_t type = mdf_u16(c->cc, CC_TYPE);
     if (type == CC_DATE || type == CC_TIME) return MDF_NOT_NUMERIC;
     if (!mdf_conversion_known(type)) return MDF_CONVERSION_UNKNOWN;
     if (type == CC_FORMULA) {
@@ -71,7 +71,8 @@ void require_writable(const mdf_channel_rec *c) {
 }
 
 // Makes the channel record of cn in group g and puts it at the end of the channel list.
-mdf_channel_rec *new_channel(mdf_group_rec *g, uint8_t *cn, uint8_t *cc, uint16_t access) {
+mdf_channel_rec *new_channel(mdf_group_rec *g, std::uint8_t *cn, std::uint8_t *cc,
+                             std::uint16_t access) {
     auto *c = mdflib_new_or_fail<mdf_channel_rec>();
     c->magic = MDF_CHANNEL_MAGIC;
     c->group = g;
@@ -85,15 +86,15 @@ mdf_channel_rec *new_channel(mdf_group_rec *g, uint8_t *cn, uint8_t *cc, uint16_
 }
 
 // Opens the channel of cn after checking its layout.
-mdf_channel_rec *open_channel(mdf_group_rec *g, uint8_t *cn) {
+mdf_channel_rec *open_channel(mdf_group_rec *g, std::uint8_t *cn) {
     check_layout(g, cn);
     return new_channel(g, cn, mdfblk_link(cn, CN_CONVERSION), 0);
 }
 
 // The first CN of the group for which pred holds, or null.
 template <class P>
-uint8_t *find_cn(mdf_group_rec *g, P &&pred) {
-    for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
+std::uint8_t *find_cn(mdf_group_rec *g, P &&pred) {
+    for (std::uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
          cn = mdfblk_link(cn, CN_NEXT_CN))
         if (pred(cn)) return cn;
     return nullptr;
@@ -101,7 +102,7 @@ uint8_t *find_cn(mdf_group_rec *g, P &&pred) {
 
 // The short name field takes the name (cut to its width); a CN with a long-name field has the
 // whole name in a new TX block, so that the name reads back as given.
-void store_name(uint8_t *cn, const char *name) {
+void store_name(std::uint8_t *cn, const char *name) {
     mdflib_strncpy(reinterpret_cast<char *>(cn + CN_NAME), name, CN_NAME_LEN);
     if (mdf_block_size(cn) >= CN_LONG_NAME + 4) {
         std::size_t length = std::min(std::strlen(name), MAX_TEXT);
@@ -123,7 +124,7 @@ void set_info(mdf_channel_rec *c, const char *name, const char *description, con
             mdfblk_set_link(c->cn + CN_COMMENT, 0, nullptr);
         } else {
             if (length > MAX_TEXT) length = MAX_TEXT;
-            uint8_t *tx = mdfblk_new_text(static_cast<uint16_t>(length), comment);
+            std::uint8_t *tx = mdfblk_new_text(static_cast<std::uint16_t>(length), comment);
             mdfblk_set_link(c->cn + CN_COMMENT, 0, tx);
         }
     }
@@ -131,8 +132,8 @@ void set_info(mdf_channel_rec *c, const char *name, const char *description, con
 
 // Creates a channel in g (see mdfchn_create). An empty name is allowed only for the copy of a
 // channel that has none.
-mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, uint16_t data_type,
-                                const char *name, bool allow_empty_name) {
+mdf_channel_rec *create_channel(mdf_group_rec *g, std::uint16_t type, std::uint16_t bits,
+                                std::uint16_t data_type, const char *name, bool allow_empty_name) {
     // An IEEE double is always 64 bits: its type is checked first.
     if (data_type == MDFCHN_DOUBLE) {
         bits = 64;
@@ -147,12 +148,12 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
 
     // The first free bit behind every existing value; a value that would run from a partly used
     // byte into the next one starts on the next byte instead.
-    uint32_t first = 0;
-    uint8_t *last = nullptr;
-    for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
+    std::uint32_t first = 0;
+    std::uint8_t *last = nullptr;
+    for (std::uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
          cn = mdfblk_link(cn, CN_NEXT_CN)) {
         const mdf_layout l = mdf_layout_of(cn, false);
-        uint32_t end = l.first_bit + l.bits;
+        std::uint32_t end = l.first_bit + l.bits;
         if (end > first) first = end;
         last = cn;
     }
@@ -161,9 +162,9 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
     // The first bit is a 16-bit field.
     if (first > 0xFFFF) mdflib_fail(MDF_ERR_CHANNEL_BITS);
 
-    uint8_t *cn = mdfblk_new(MDFBLK_CN);
+    std::uint8_t *cn = mdfblk_new(MDFBLK_CN);
     mdf_set_u16(cn, CN_TYPE, type);
-    mdf_set_u16(cn, CN_FIRST_BIT, static_cast<uint16_t>(first));
+    mdf_set_u16(cn, CN_FIRST_BIT, static_cast<std::uint16_t>(first));
     mdf_set_u16(cn, CN_BITS, bits);
     mdf_set_u16(cn, CN_DATA_TYPE, data_type);
     mdf_set_u16(cn, CN_RANGE_VALID, 0);
@@ -178,12 +179,12 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
 
     // A created channel counts as read in the current record.
     mdf_channel_rec *c = new_channel(g, cn, nullptr, 1);
-    int16_t status = mdflib_catch([&] {
-        uint32_t bytes = (first + bits + 7) / 8;
+    std::int16_t status = mdflib_catch([&] {
+        std::uint32_t bytes = (first + bits + 7) / 8;
         if (bytes > mdf_u16(g->cg, CG_RECORD_SIZE))
-            mdf_set_u16(g->cg, CG_RECORD_SIZE, static_cast<uint16_t>(bytes));
-        uint16_t count = mdf_u16(g->cg, CG_CN_COUNT);
-        if (count < 0xFFFF) mdf_set_u16(g->cg, CG_CN_COUNT, static_cast<uint16_t>(count + 1));
+            mdf_set_u16(g->cg, CG_RECORD_SIZE, static_cast<std::uint16_t>(bytes));
+        std::uint16_t count = mdf_u16(g->cg, CG_CN_COUNT);
+        if (count < 0xFFFF) mdf_set_u16(g->cg, CG_CN_COUNT, static_cast<std::uint16_t>(count + 1));
         mdfgrp_new_buffer(g);
     });
     if (status != 0) {
@@ -201,41 +202,43 @@ mdf_channel_rec *create_channel(mdf_group_rec *g, uint16_t type, uint16_t bits, 
 // Opening and closing
 // ---------------------------------------------------------------------------------------------
 
-int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t number) {
+std::int16_t mdfchn_open(mdf_channel_rec **channel, mdf_group_rec *group, std::uint16_t number) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
         mdflib_gate(group);
         // Numbered along the group's CN chain, from 1.
-        uint8_t *cn = mdfblk_index_cn(group->file, group->cg, number);
+        std::uint8_t *cn = mdfblk_index_cn(group->file, group->cg, number);
         if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
         *channel = open_channel(group, cn);
     });
 }
 
-int16_t mdfchn_open_time(mdf_channel_rec **channel, mdf_group_rec *group) {
+std::int16_t mdfchn_open_time(mdf_channel_rec **channel, mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
         mdflib_gate(group);
-        uint8_t *cn = find_cn(group, [](uint8_t *c) { return mdf_u16(c, CN_TYPE) == MDFCHN_TIME; });
+        std::uint8_t *cn =
+            find_cn(group, [](std::uint8_t *c) { return mdf_u16(c, CN_TYPE) == MDFCHN_TIME; });
         if (cn == nullptr) mdflib_fail(MDF_NOTE_NO_TIMECHANNEL);
         *channel = open_channel(group, cn);
     });
 }
 
-int16_t mdfchn_open_type(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type) {
+std::int16_t mdfchn_open_type(mdf_channel_rec **channel, mdf_group_rec *group, std::uint16_t type) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
         mdflib_gate(group);
-        uint8_t *cn = find_cn(group, [&](uint8_t *c) { return mdf_u16(c, CN_TYPE) == type; });
+        std::uint8_t *cn =
+            find_cn(group, [&](std::uint8_t *c) { return mdf_u16(c, CN_TYPE) == type; });
         if (cn == nullptr) mdflib_fail(MDF_NOTE_CHANNEL_NOT_FOUND);
         *channel = open_channel(group, cn);
     });
 }
 
-int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const char *name) {
+std::int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
@@ -244,32 +247,33 @@ int16_t mdfchn_open_name(mdf_channel_rec **channel, mdf_group_rec *group, const 
         // Exactly first, then case-insensitively; the time channel is never found by name.
         // A long name is compared whole, a short name in its 32 characters.
         auto named = [&](bool exact) {
-            return [&, exact](uint8_t *cn) {
+            return [&, exact](std::uint8_t *cn) {
                 if (mdf_u16(cn, CN_TYPE) == MDFCHN_TIME) return false;
                 char spare[CN_NAME_LEN + 1];
                 const char *text = mdf_cn_name(cn, spare);
-                uint16_t width = text == spare || text == reinterpret_cast<const char *>(cn + CN_NAME)
-                                     ? CN_NAME_LEN
-                                     : UINT16_MAX;
+                std::uint16_t width =
+                    text == spare || text == reinterpret_cast<const char *>(cn + CN_NAME)
+                        ? CN_NAME_LEN
+                        : UINT16_MAX;
                 return (exact ? mdflib_strncmp(text, name, width)
                               : mdflib_strnicmp(text, name, width)) == 0;
             };
         };
-        uint8_t *cn = find_cn(group, named(true));
+        std::uint8_t *cn = find_cn(group, named(true));
         if (cn == nullptr) cn = find_cn(group, named(false));
         if (cn == nullptr) mdflib_raise(MDF_NAME_NOT_FOUND);
         *channel = open_channel(group, cn);
     });
 }
 
-int16_t mdfchn_close(mdf_channel_rec *channel) {
+std::int16_t mdfchn_close(mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (channel == nullptr) return;
         mdflib_gate(channel);
         // A pending write finishes its record first. Status 1 here means the record was written
         // back and the group has no further record: the channel closes all the same.
         if (mdflib_state.sticky_error == 0) {
-            int16_t status = mdflib_catch([&] { mdfgrp_prepare_write(channel); });
+            std::int16_t status = mdflib_catch([&] { mdfgrp_prepare_write(channel); });
             if (status != 0 && status != MDF_END_OF_RECORDS) mdflib_raise(status);
         }
         mdfgrp_detach_channel(channel);
@@ -278,17 +282,17 @@ int16_t mdfchn_close(mdf_channel_rec *channel) {
     });
 }
 
-int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
-    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+std::int16_t mdfchn_first(mdf_channel_rec **channel, mdf_group_rec *group) {
+    if (std::int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
     if (channel == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(channel)");
     *channel = group->first_channel;
     return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
 
-int16_t mdfchn_next(mdf_channel_rec **channel) {
+std::int16_t mdfchn_next(mdf_channel_rec **channel) {
     if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
     if (channel == nullptr || *channel == nullptr) return MDF_NO_MORE_CHANNELS;
-    if (int16_t status = mdflib_gate_unguarded(*channel); status != 0) return status;
+    if (std::int16_t status = mdflib_gate_unguarded(*channel); status != 0) return status;
     *channel = (*channel)->group_next;
     return *channel != nullptr ? 0 : MDF_NO_MORE_CHANNELS;
 }
@@ -297,8 +301,8 @@ int16_t mdfchn_next(mdf_channel_rec **channel) {
 // Creating channels
 // ---------------------------------------------------------------------------------------------
 
-int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t type, uint16_t bits,
-                      uint16_t data_type, const char *name) {
+std::int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, std::uint16_t type,
+                           std::uint16_t bits, std::uint16_t data_type, const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
@@ -307,12 +311,12 @@ int16_t mdfchn_create(mdf_channel_rec **channel, mdf_group_rec *group, uint16_t 
     });
 }
 
-int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel_rec *source) {
+std::int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel_rec *source) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(channel != nullptr, "channel");
         *channel = nullptr;
         mdflib_gate(group);
-        uint16_t type = 0, bits = 0, data_type = 0;
+        std::uint16_t type = 0, bits = 0, data_type = 0;
         const char *name = nullptr, *description = nullptr, *comment = nullptr;
         mdfchn_info(source, &type, &bits, &data_type, &name, &description, &comment);
         // Own copies: the texts may live in the shared spare buffers.
@@ -321,11 +325,11 @@ int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel
         mdf_channel_rec *c = create_channel(group, type, bits, data_type, name_copy.c_str(), true);
         set_info(c, nullptr, description_copy.c_str(), comment_copy.c_str());
         if (source->cc != nullptr) {
-            uint8_t *cc = mdfblk_copy(source->cc);
+            std::uint8_t *cc = mdfblk_copy(source->cc);
             mdfblk_set_link(c->cn + CN_CONVERSION, 0, cc);
             c->cc = cc;
         }
-        if (uint8_t *ce = mdfblk_link(source->cn, CN_EXTENSION); ce != nullptr)
+        if (std::uint8_t *ce = mdfblk_link(source->cn, CN_EXTENSION); ce != nullptr)
             mdfblk_set_link(c->cn + CN_EXTENSION, 0, mdfblk_copy(ce));
         *channel = c;
     });
@@ -335,11 +339,12 @@ int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_channel
 // Description
 // ---------------------------------------------------------------------------------------------
 
-int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, uint16_t *data_type,
-                    const char **name, const char **description, const char **comment) {
+std::int16_t mdfchn_info(mdf_channel_rec *channel, std::uint16_t *type, std::uint16_t *bits,
+                         std::uint16_t *data_type, const char **name, const char **description,
+                         const char **comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
-        uint8_t *cn = channel->cn;
+        std::uint8_t *cn = channel->cn;
         if (type != nullptr) *type = mdf_u16(cn, CN_TYPE);
         if (bits != nullptr) *bits = mdf_u16(cn, CN_BITS);
         if (data_type != nullptr) *data_type = mdf_u16(cn, CN_DATA_TYPE);
@@ -348,32 +353,32 @@ int16_t mdfchn_info(mdf_channel_rec *channel, uint16_t *type, uint16_t *bits, ui
             *description =
                 mdf_field_text(cn + CN_DESCRIPTION, CN_DESCRIPTION_LEN, description_spare);
         if (comment != nullptr) {
-            const uint8_t *tx = mdfblk_link(channel->cn, CN_COMMENT);
+            const std::uint8_t *tx = mdfblk_link(channel->cn, CN_COMMENT);
             *comment = tx != nullptr ? reinterpret_cast<const char *>(tx + TX_TEXT) : empty_text;
         }
     });
 }
 
-int16_t mdfchn_type(mdf_channel_rec *channel, uint16_t *type) {
+std::int16_t mdfchn_type(mdf_channel_rec *channel, std::uint16_t *type) {
     return mdfchn_info(channel, type, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdfchn_bits(mdf_channel_rec *channel, uint16_t *bits) {
+std::int16_t mdfchn_bits(mdf_channel_rec *channel, std::uint16_t *bits) {
     return mdfchn_info(channel, nullptr, bits, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdfchn_data_type(mdf_channel_rec *channel, uint16_t *data_type) {
+std::int16_t mdfchn_data_type(mdf_channel_rec *channel, std::uint16_t *data_type) {
     return mdfchn_info(channel, nullptr, nullptr, data_type, nullptr, nullptr, nullptr);
 }
-int16_t mdfchn_name(mdf_channel_rec *channel, const char **name) {
+std::int16_t mdfchn_name(mdf_channel_rec *channel, const char **name) {
     return mdfchn_info(channel, nullptr, nullptr, nullptr, name, nullptr, nullptr);
 }
-int16_t mdfchn_description(mdf_channel_rec *channel, const char **description) {
+std::int16_t mdfchn_description(mdf_channel_rec *channel, const char **description) {
     return mdfchn_info(channel, nullptr, nullptr, nullptr, nullptr, description, nullptr);
 }
-int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment) {
+std::int16_t mdfchn_comment(mdf_channel_rec *channel, const char **comment) {
     return mdfchn_info(channel, nullptr, nullptr, nullptr, nullptr, nullptr, comment);
 }
 
-int16_t mdfchn_byte_order(mdf_channel_rec *channel, uint16_t *byte_order) {
+std::int16_t mdfchn_byte_order(mdf_channel_rec *channel, std::uint16_t *byte_order) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         mdflib_require(byte_order != nullptr, "byte_order");
@@ -381,38 +386,41 @@ int16_t mdfchn_byte_order(mdf_channel_rec *channel, uint16_t *byte_order) {
     });
 }
 
-int16_t mdfchn_conversion(mdf_channel_rec *channel, uint16_t *conversion_type, const char **unit) {
+std::int16_t mdfchn_conversion(mdf_channel_rec *channel, std::uint16_t *conversion_type,
+                               const char **unit) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
-        const uint8_t *cc = channel->cc;
-        if (conversion_type != nullptr) *conversion_type = cc != nullptr ? mdf_u16(cc, CC_TYPE) : CC_ONE_TO_ONE;
+        const std::uint8_t *cc = channel->cc;
+        if (conversion_type != nullptr)
+            *conversion_type = cc != nullptr ? mdf_u16(cc, CC_TYPE) : CC_ONE_TO_ONE;
         if (unit != nullptr)
-            *unit = cc != nullptr ? mdf_field_text(cc + CC_UNIT, CC_UNIT_LEN, unit_spare) : empty_text;
+            *unit =
+                cc != nullptr ? mdf_field_text(cc + CC_UNIT, CC_UNIT_LEN, unit_spare) : empty_text;
     });
 }
 
-int16_t mdfchn_check_value(mdf_channel_rec *channel) {
+std::int16_t mdfchn_check_value(mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
-        if (int16_t verdict = value_check(channel); verdict != 0) mdflib_raise(verdict);
+        if (std::int16_t verdict = value_check(channel); verdict != 0) mdflib_raise(verdict);
     });
 }
 
-int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
-                        const char *comment) {
+std::int16_t mdfchn_set_info(mdf_channel_rec *channel, const char *name, const char *description,
+                             const char *comment) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         set_info(channel, name, description, comment);
     });
 }
 
-int16_t mdfchn_set_name(mdf_channel_rec *channel, const char *name) {
+std::int16_t mdfchn_set_name(mdf_channel_rec *channel, const char *name) {
     return mdfchn_set_info(channel, name, nullptr, nullptr);
 }
-int16_t mdfchn_set_description(mdf_channel_rec *channel, const char *description) {
+std::int16_t mdfchn_set_description(mdf_channel_rec *channel, const char *description) {
     return mdfchn_set_info(channel, nullptr, description, nullptr);
 }
-int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment) {
+std::int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment) {
     return mdfchn_set_info(channel, nullptr, nullptr, comment);
 }
 
@@ -420,7 +428,7 @@ int16_t mdfchn_set_comment(mdf_channel_rec *channel, const char *comment) {
 // Values
 // ---------------------------------------------------------------------------------------------
 
-int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
+std::int16_t mdfchn_read_raw(std::uint32_t *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         mdflib_require(raw != nullptr, "raw");
@@ -430,7 +438,7 @@ int16_t mdfchn_read_raw(uint32_t *raw, mdf_channel_rec *channel) {
     });
 }
 
-int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
+std::int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         mdflib_require(raw != nullptr, "raw");
@@ -440,7 +448,7 @@ int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
     });
 }
 
-int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
+std::int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         mdflib_require(value != nullptr, "value");
@@ -450,7 +458,7 @@ int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
     });
 }
 
-int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
+std::int16_t mdfchn_write_raw(mdf_channel_rec *channel, std::uint32_t raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         require_writable(channel);
@@ -459,7 +467,7 @@ int16_t mdfchn_write_raw(mdf_channel_rec *channel, uint32_t raw) {
     });
 }
 
-int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
+std::int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         require_writable(channel);
@@ -468,7 +476,7 @@ int16_t mdfchn_write_raw_real(mdf_channel_rec *channel, double raw) {
     });
 }
 
-int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
+std::int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(channel);
         require_writable(channel);

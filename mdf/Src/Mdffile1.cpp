@@ -10,7 +10,7 @@ char empty_text[1] = "";
 // Terminated copies of author, division, project and subject when they fill their field.
 char field_buffers[4][HD_TEXT_LEN + 1];
 
-constexpr uint16_t hd_text_fields[4] = {HD_AUTHOR, HD_DIVISION, HD_PROJECT, HD_SUBJECT};
+constexpr std::uint16_t hd_text_fields[4] = {HD_AUTHOR, HD_DIVISION, HD_PROJECT, HD_SUBJECT};
 
 // Writes the comment and the HD of a file opened for update or creation.
 void write_back(mdf_file_rec *file) {
@@ -22,7 +22,7 @@ void write_back(mdf_file_rec *file) {
 
 } // namespace
 
-int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
+std::int16_t mdffil_open(mdf_file_rec **file, const char *name, std::int16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_require(file != nullptr, "file");
         mdflib_require(name != nullptr && name[0] != '\0', "name");
@@ -30,10 +30,10 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT);
         if (mode != MDFFIL_READ && mode != MDFFIL_UPDATE && mode != MDFFIL_CREATE)
             mdflib_fail(MDF_ERR_OPEN_MODE);
-        int16_t io = -1;
+        std::int16_t io = -1;
         mdf_file_rec *rec = nullptr;
-        int16_t status = mdflib_catch([&] {
-            mdfio_open_default(&io, name, static_cast<uint16_t>(mode));
+        std::int16_t status = mdflib_catch([&] {
+            mdfio_open_default(&io, name, static_cast<std::uint16_t>(mode));
             rec = mdflib_new_or_fail<mdf_file_rec>();
             rec->magic = MDF_FILE_MAGIC;
             rec->level = mdflib_state.level;
@@ -70,22 +70,22 @@ int16_t mdffil_open(mdf_file_rec **file, const char *name, int16_t mode) {
     });
 }
 
-int16_t mdffil_close(mdf_file_rec *file) {
+std::int16_t mdffil_close(mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (file == nullptr) return;
         mdflib_gate(file);
         // Every open group of this file is closed first (a created group writes its blocks);
         // the first failing close is remembered and the file is closed whatever it gave.
-        int16_t status = 0;
+        std::int16_t status = 0;
         for (mdf_group_rec *g = mdflib_state.groups, *next; g != nullptr; g = next) {
             next = g->next;
             if (g->file != file) continue;
-            int16_t group_status = mdflib_catch([&] { mdfgrp_close(g); });
+            std::int16_t group_status = mdflib_catch([&] { mdfgrp_close(g); });
             if (status == 0) status = group_status;
         }
         if (mdflib_state.sticky_error == 0 &&
             (file->mode == MDFFIL_UPDATE || file->mode == MDFFIL_CREATE))
-            if (int16_t wb = mdflib_catch([&] { write_back(file); }); status == 0) status = wb;
+            if (std::int16_t wb = mdflib_catch([&] { write_back(file); }); status == 0) status = wb;
         // Whatever the write-back gave: close the stream and release the record.
         if (file->io != -1) mdfio_close(file->io);
         file->io = -1;
@@ -95,7 +95,7 @@ int16_t mdffil_close(mdf_file_rec *file) {
     });
 }
 
-int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_order) {
+std::int16_t mdffil_version(mdf_file_rec *file, std::uint16_t *version, std::uint16_t *byte_order) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
         if (version != nullptr) *version = file->version;
@@ -103,7 +103,7 @@ int16_t mdffil_version(mdf_file_rec *file, uint16_t *version, uint16_t *byte_ord
     });
 }
 
-int16_t mdffil_groups(uint16_t *count, mdf_file_rec *file) {
+std::int16_t mdffil_groups(std::uint16_t *count, mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
         mdflib_require(count != nullptr, "count");
@@ -111,21 +111,21 @@ int16_t mdffil_groups(uint16_t *count, mdf_file_rec *file) {
     });
 }
 
-int16_t mdffil_check_sorted(mdf_file_rec *file) {
+std::int16_t mdffil_check_sorted(mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
-        for (uint8_t *dg = mdfblk_link(file->hd, HD_FIRST_DG); dg != nullptr;
+        for (std::uint8_t *dg = mdfblk_link(file->hd, HD_FIRST_DG); dg != nullptr;
              dg = mdfblk_link(dg, DG_NEXT_DG))
             if (mdfblk_index_cg_count(file, dg) > 1) mdflib_raise(MDF_NOT_SORTED);
     });
 }
 
-int16_t mdffil_info(mdf_file_rec *file, const char **date, const char **time, const char **comment,
-                    const char **author, const char **division, const char **project,
-                    const char **subject) {
+std::int16_t mdffil_info(mdf_file_rec *file, const char **date, const char **time,
+                         const char **comment, const char **author, const char **division,
+                         const char **project, const char **subject) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
-        uint8_t *hd = file->hd;
+        std::uint8_t *hd = file->hd;
         if (date != nullptr) {
             mdflib_strlcpy(date_buffer, reinterpret_cast<const char *>(hd + HD_DATE), HD_DATE_LEN);
             *date = date_buffer;
@@ -135,7 +135,7 @@ int16_t mdffil_info(mdf_file_rec *file, const char **date, const char **time, co
             *time = time_buffer;
         }
         if (comment != nullptr) {
-            const uint8_t *tx = mdfblk_link(hd, HD_COMMENT);
+            const std::uint8_t *tx = mdfblk_link(hd, HD_COMMENT);
             *comment = tx != nullptr ? reinterpret_cast<const char *>(tx + TX_TEXT) : empty_text;
         }
         const char **texts[4] = {author, division, project, subject};
@@ -145,41 +145,41 @@ int16_t mdffil_info(mdf_file_rec *file, const char **date, const char **time, co
     });
 }
 
-int16_t mdffil_date(mdf_file_rec *file, const char **date) {
+std::int16_t mdffil_date(mdf_file_rec *file, const char **date) {
     return mdffil_info(file, date, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_time(mdf_file_rec *file, const char **time) {
+std::int16_t mdffil_time(mdf_file_rec *file, const char **time) {
     return mdffil_info(file, nullptr, time, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_comment(mdf_file_rec *file, const char **comment) {
+std::int16_t mdffil_comment(mdf_file_rec *file, const char **comment) {
     return mdffil_info(file, nullptr, nullptr, comment, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_author(mdf_file_rec *file, const char **author) {
+std::int16_t mdffil_author(mdf_file_rec *file, const char **author) {
     return mdffil_info(file, nullptr, nullptr, nullptr, author, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_division(mdf_file_rec *file, const char **division) {
+std::int16_t mdffil_division(mdf_file_rec *file, const char **division) {
     return mdffil_info(file, nullptr, nullptr, nullptr, nullptr, division, nullptr, nullptr);
 }
-int16_t mdffil_project(mdf_file_rec *file, const char **project) {
+std::int16_t mdffil_project(mdf_file_rec *file, const char **project) {
     return mdffil_info(file, nullptr, nullptr, nullptr, nullptr, nullptr, project, nullptr);
 }
-int16_t mdffil_subject(mdf_file_rec *file, const char **subject) {
+std::int16_t mdffil_subject(mdf_file_rec *file, const char **subject) {
     return mdffil_info(file, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, subject);
 }
 
-int16_t mdffil_set_info(mdf_file_rec *file, const char *date, const char *time, const char *comment,
-                        const char *author, const char *division, const char *project,
-                        const char *subject) {
+std::int16_t mdffil_set_info(mdf_file_rec *file, const char *date, const char *time,
+                             const char *comment, const char *author, const char *division,
+                             const char *project, const char *subject) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
-        uint8_t *hd = file->hd;
+        std::uint8_t *hd = file->hd;
         if (date != nullptr)
             mdflib_strncpy(reinterpret_cast<char *>(hd + HD_DATE), date, HD_DATE_LEN);
         if (time != nullptr)
             mdflib_strncpy(reinterpret_cast<char *>(hd + HD_TIME), time, HD_TIME_LEN);
         if (comment != nullptr) {
             std::size_t length = std::strlen(comment);
-            uint8_t *tx = length > 0 ? mdfblk_new_text(length, comment) : nullptr;
+            std::uint8_t *tx = length > 0 ? mdfblk_new_text(length, comment) : nullptr;
             mdfblk_set_link(hd + HD_COMMENT, 0, tx);
         }
         // Each text is cut to 31 characters so that its zero byte stays inside the field.
@@ -191,24 +191,24 @@ int16_t mdffil_set_info(mdf_file_rec *file, const char *date, const char *time, 
     });
 }
 
-int16_t mdffil_set_date(mdf_file_rec *file, const char *date) {
+std::int16_t mdffil_set_date(mdf_file_rec *file, const char *date) {
     return mdffil_set_info(file, date, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_set_time(mdf_file_rec *file, const char *time) {
+std::int16_t mdffil_set_time(mdf_file_rec *file, const char *time) {
     return mdffil_set_info(file, nullptr, time, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_set_comment(mdf_file_rec *file, const char *comment) {
+std::int16_t mdffil_set_comment(mdf_file_rec *file, const char *comment) {
     return mdffil_set_info(file, nullptr, nullptr, comment, nullptr, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_set_author(mdf_file_rec *file, const char *author) {
+std::int16_t mdffil_set_author(mdf_file_rec *file, const char *author) {
     return mdffil_set_info(file, nullptr, nullptr, nullptr, author, nullptr, nullptr, nullptr);
 }
-int16_t mdffil_set_division(mdf_file_rec *file, const char *division) {
+std::int16_t mdffil_set_division(mdf_file_rec *file, const char *division) {
     return mdffil_set_info(file, nullptr, nullptr, nullptr, nullptr, division, nullptr, nullptr);
 }
-int16_t mdffil_set_project(mdf_file_rec *file, const char *project) {
+std::int16_t mdffil_set_project(mdf_file_rec *file, const char *project) {
     return mdffil_set_info(file, nullptr, nullptr, nullptr, nullptr, nullptr, project, nullptr);
 }
-int16_t mdffil_set_subject(mdf_file_rec *file, const char *subject) {
+std::int16_t mdffil_set_subject(mdf_file_rec *file, const char *subject) {
     return mdffil_set_info(file, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, subject);
 }

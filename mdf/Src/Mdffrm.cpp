@@ -475,8 +475,8 @@ int Parser::parse(double x, double &value) {
     tok_ = mdffrm_lex(lx_);
     for (;;) {
         const Kind top = at(0).kind;
-        const bool angle = top == K_DEG || top == K_MINUTES || top == K_MINMARK ||
-                           top == K_APOS || top == K_SECONDS;
+        const bool angle = top == K_DEG || top == K_MINUTES || top == K_MINMARK || top == K_APOS ||
+                           top == K_SECONDS;
         const int step = expects_operand(top) ? operand_step(x)
                          : angle              ? angle_step(top)
                                               : expression_step(value);
@@ -702,15 +702,15 @@ std::size_t strnlen_bounded(const char *text, std::size_t max_length) {
 
 } // namespace
 
-int16_t mdffrm_parse(double x, const char *text, double *result) {
+std::int16_t mdffrm_parse(double x, const char *text, double *result) {
     double value = 0.0;
     Parser parser(text);
     const int code = parser.run(x, value);
     *result = code == CODE_OK ? value : 0.0;
-    return static_cast<int16_t>(code);
+    return static_cast<std::int16_t>(code);
 }
 
-int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, double *result) {
+std::int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, double *result) {
     // Prepared in the module's own buffer (its capacity is kept), never in the caller's text.
     std::string &prepared = formula_cache().prepared;
     prepared.assign(stored, strnlen_bounded(stored, max_length));
@@ -741,7 +741,7 @@ int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, double
     double value = 0.0;
     if (eval_cached(x, rest, static_cast<std::size_t>(end - rest), code, value)) {
         *result = code == CODE_OK ? value : 0.0;
-        return static_cast<int16_t>(code);
+        return static_cast<std::int16_t>(code);
     }
     return mdffrm_parse(x, rest, result); // the prepared text is terminated
 }

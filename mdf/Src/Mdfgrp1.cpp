@@ -20,9 +20,9 @@ namespace {
 
 // Bytes behind the record data: the trailing identifier byte and room for 4-byte reads that start
 // at the record's last byte.
-constexpr uint32_t RECORD_SPARE = 4;
+constexpr std::uint32_t RECORD_SPARE = 4;
 // The buffer length (identifier byte, record data, spare) is a 16-bit quantity.
-constexpr uint32_t MAX_RECORD_SIZE = 0xFFFFu - 1 - RECORD_SPARE;
+constexpr std::uint32_t MAX_RECORD_SIZE = 0xFFFFu - 1 - RECORD_SPARE;
 // Identifier bytes compare with the CG's 16-bit record identifier as a number.
 constexpr unsigned IDENTIFIERS = 256;
 
@@ -32,7 +32,7 @@ constexpr unsigned IDENTIFIERS = 256;
 #define BLOCK_CORRUPT(image, what) MDF_CORRUPT_IMAGE(image, mdfblk_find_node(image)->read_pos, what)
 
 // Bytes one read call transfers at most.
-constexpr uint32_t READ_PIECE = 0xFF00;
+constexpr std::uint32_t READ_PIECE = 0xFF00;
 
 // The one positional reader of records: a read-ahead window over a file. fetch gives the n bytes
 // at file position pos, from the window when it holds them, else after refilling the window from
@@ -41,24 +41,25 @@ constexpr uint32_t READ_PIECE = 0xFF00;
 // place), and so does the sort, one data group's area after the other. Any write into the file
 // makes a window read again (the file's write count), so records written back are read as written.
 struct area_reader {
-    uint8_t *window;   // capacity bytes, owned by whoever made the reader
-    uint32_t capacity; // at least the longest n asked for
-    uint64_t start;    // file position of window[0]
-    uint32_t fill;     // bytes of the window that hold the file
-    uint32_t writes;   // the file's write count when the window was filled
+    std::uint8_t *window;   // capacity bytes, owned by whoever made the reader
+    std::uint32_t capacity; // at least the longest n asked for
+    std::uint64_t start;    // file position of window[0]
+    std::uint32_t fill;     // bytes of the window that hold the file
+    std::uint32_t writes;   // the file's write count when the window was filled
 
     // pos + n must not pass end, which must not pass the end of the file; n at most capacity.
-    const uint8_t *fetch(int16_t io, uint64_t pos, uint32_t n, uint64_t end) {
+    const std::uint8_t *fetch(std::int16_t io, std::uint64_t pos, std::uint32_t n,
+                              std::uint64_t end) {
         if (writes == mdfio_writes(io) && pos >= start && pos + n <= start + fill)
             return window + (pos - start);
         if (n > capacity || pos + n > end) MDF_INTERNAL_ERROR();
-        const auto want = static_cast<uint32_t>(std::min<uint64_t>(capacity, end - pos));
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(capacity, end - pos));
         fill = 0;
         if (mdflib_catch([&] {
-                mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET);
-                for (uint32_t done = 0; done < want;) {
-                    const uint32_t piece = std::min(want - done, READ_PIECE);
-                    mdfio_read(window + done, static_cast<uint16_t>(piece), io);
+                mdfio_seek(io, static_cast<std::int64_t>(pos), MDFIO_SEEK_SET);
+                for (std::uint32_t done = 0; done < want;) {
+                    const std::uint32_t piece = std::min(want - done, READ_PIECE);
+                    mdfio_read(window + done, static_cast<std::uint16_t>(piece), io);
                     done += piece;
                 }
             }) != 0)
@@ -69,7 +70,7 @@ struct area_reader {
         return window;
     }
     // The file position behind the window's last byte.
-    uint64_t valid_end() const { return start + fill; }
+    std::uint64_t valid_end() const { return start + fill; }
 };
 
 // The record buffer as this module allocates it: the public part first (the group record points
@@ -77,33 +78,33 @@ struct area_reader {
 // read-ahead window.
 struct grp_buffer {
     mdf_record_buffer pub;
-    uint16_t id_bytes;              // r: record identifier bytes of the DG (0, 1, 2)
-    bool sorted;                    // the DG holds one channel group
-    bool write_pending;             // a channel may have a write counter other than 0
-    uint8_t *cg_of_id[IDENTIFIERS]; // the CG of each identifier byte (DGs with r > 0)
-    area_reader reader;             // over the data area
+    std::uint16_t id_bytes;              // r: record identifier bytes of the DG (0, 1, 2)
+    bool sorted;                         // the DG holds one channel group
+    bool write_pending;                  // a channel may have a write counter other than 0
+    std::uint8_t *cg_of_id[IDENTIFIERS]; // the CG of each identifier byte (DGs with r > 0)
+    area_reader reader;                  // over the data area
 };
 
 // Bytes of a group's read-ahead window (no more than its data area has, no fewer than one record
 // with its identifier bytes): one read call fills it.
-constexpr uint32_t READ_WINDOW = READ_PIECE;
+constexpr std::uint32_t READ_WINDOW = READ_PIECE;
 
 grp_buffer *ext(const mdf_group_rec *g) {
     return reinterpret_cast<grp_buffer *>(g->buffer);
 }
 
-uint16_t record_size(const mdf_group_rec *g) {
+std::uint16_t record_size(const mdf_group_rec *g) {
     return mdf_u16(g->cg, CG_RECORD_SIZE);
 }
-uint32_t record_count(const mdf_group_rec *g) {
+std::uint32_t record_count(const mdf_group_rec *g) {
     return mdf_u32(g->cg, CG_RECORDS);
 }
-uint32_t data_position(const mdf_group_rec *g) {
+std::uint32_t data_position(const mdf_group_rec *g) {
     return mdf_u32(g->dg, DG_DATA);
 }
 // Bytes one record of the group occupies in the data area.
-uint32_t record_span(const mdf_group_rec *g) {
-    return static_cast<uint32_t>(record_size(g)) + ext(g)->id_bytes;
+std::uint32_t record_span(const mdf_group_rec *g) {
+    return static_cast<std::uint32_t>(record_size(g)) + ext(g)->id_bytes;
 }
 
 void check_group_internal(const mdf_group_rec *g) {
@@ -111,19 +112,19 @@ void check_group_internal(const mdf_group_rec *g) {
 }
 
 // The CGs of a DG along its chain.
-std::vector<uint8_t *> cg_chain(uint8_t *dg) {
-    std::vector<uint8_t *> cgs;
-    for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
+std::vector<std::uint8_t *> cg_chain(std::uint8_t *dg) {
+    std::vector<std::uint8_t *> cgs;
+    for (std::uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
          cg = mdfblk_link(cg, CG_NEXT_CG))
         cgs.push_back(cg);
     return cgs;
 }
 
 // Fills the identifier table of a DG: the first CG along the chain for each identifier.
-void fill_identifiers(grp_buffer *b, uint8_t *dg) {
-    for (uint8_t *&slot : b->cg_of_id) slot = nullptr;
-    for (uint8_t *cg : cg_chain(dg)) {
-        uint16_t id = mdf_u16(cg, CG_RECORD_ID);
+void fill_identifiers(grp_buffer *b, std::uint8_t *dg) {
+    for (std::uint8_t *&slot : b->cg_of_id) slot = nullptr;
+    for (std::uint8_t *cg : cg_chain(dg)) {
+        std::uint16_t id = mdf_u16(cg, CG_RECORD_ID);
         if (id < IDENTIFIERS && b->cg_of_id[id] == nullptr) b->cg_of_id[id] = cg;
     }
 }
@@ -132,18 +133,18 @@ void fill_identifiers(grp_buffer *b, uint8_t *dg) {
 // group data are carried over and the old buffer is released; otherwise they are set up from the
 // DG (index 0, position at the data area).
 void alloc_buffer(mdf_group_rec *g) {
-    uint32_t size = record_size(g);
+    std::uint32_t size = record_size(g);
     if (size > MAX_RECORD_SIZE) BLOCK_CORRUPT(g->cg, "record size beyond 65530 bytes");
-    uint32_t length = 1 + size + RECORD_SPARE;
+    std::uint32_t length = 1 + size + RECORD_SPARE;
     // The window lives in the same allocation, behind the record.
-    const uint64_t span = size + uint64_t{mdf_u16(g->dg, DG_ID_BYTES)} + 1;
-    uint64_t area = static_cast<uint64_t>(record_count(g)) * span;
+    const std::uint64_t span = size + std::uint64_t{mdf_u16(g->dg, DG_ID_BYTES)} + 1;
+    std::uint64_t area = static_cast<std::uint64_t>(record_count(g)) * span;
     if (mdfblk_cg_count(g->dg) > 1 || area > READ_WINDOW) area = READ_WINDOW;
-    const auto window = static_cast<uint32_t>(std::max(area, span));
+    const auto window = static_cast<std::uint32_t>(std::max(area, span));
     auto *b = static_cast<grp_buffer *>(mdflib_alloc(sizeof(grp_buffer) + length + window));
     if (b == nullptr) mdflib_fail(MDF_ERR_MEMORY);
-    b->pub.length = static_cast<uint16_t>(length);
-    b->pub.record = reinterpret_cast<uint8_t *>(b) + sizeof(grp_buffer);
+    b->pub.length = static_cast<std::uint16_t>(length);
+    b->pub.record = reinterpret_cast<std::uint8_t *>(b) + sizeof(grp_buffer);
     b->reader = {b->pub.record + length, window, 0, 0, 0};
     grp_buffer *old = ext(g);
     if (old != nullptr) {
@@ -170,7 +171,7 @@ void free_buffer(mdf_group_rec *g) {
     g->buffer = nullptr;
 }
 
-[[noreturn]] void foreign_identifier(uint64_t position, uint8_t id) {
+[[noreturn]] void foreign_identifier(std::uint64_t position, std::uint8_t id) {
     char what[64];
     std::snprintf(what, sizeof what, "identifier byte %u of no channel group", id);
     DATA_CORRUPT(position, what);
@@ -178,17 +179,18 @@ void free_buffer(mdf_group_rec *g) {
 
 // Moves the group onto record t: 0 on success, MDF_END_OF_RECORDS (nothing changed) when t lies
 // outside the records. Errors are thrown.
-int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
+std::int16_t seek_record(mdf_group_rec *g, std::int32_t p, std::uint16_t mode) {
     mdf_record_buffer *b = g->buffer;
-    int64_t t = p;
+    std::int64_t t = p;
     if (mode == MDFGRP_SEEK_CUR) {
-        if (p < 0 && -static_cast<int64_t>(p) > static_cast<int64_t>(b->index))
+        if (p < 0 && -static_cast<std::int64_t>(p) > static_cast<std::int64_t>(b->index))
             return MDF_END_OF_RECORDS;
-        t = static_cast<int64_t>(b->index) + p;
+        t = static_cast<std::int64_t>(b->index) + p;
     }
     // Taken as unsigned: a negative absolute position is far beyond the records.
-    if (static_cast<uint32_t>(t) >= record_count(g) || t > UINT32_MAX) return MDF_END_OF_RECORDS;
-    uint32_t target = static_cast<uint32_t>(t);
+    if (static_cast<std::uint32_t>(t) >= record_count(g) || t > UINT32_MAX)
+        return MDF_END_OF_RECORDS;
+    std::uint32_t target = static_cast<std::uint32_t>(t);
 
     if (target == 0) {
         b->index = 0;
@@ -196,7 +198,8 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
         mdfgrp_load_record(g, false);
     } else if (ext(g)->sorted) {
         if (target != b->index) {
-            uint64_t pos = data_position(g) + static_cast<uint64_t>(target) * record_span(g);
+            std::uint64_t pos =
+                data_position(g) + static_cast<std::uint64_t>(target) * record_span(g);
             b->index = target;
             b->position = pos;
             mdfgrp_load_record(g, false);
@@ -209,7 +212,7 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
             mdfgrp_load_record(g, true);
         }
         while (b->index != target) {
-            uint64_t pos = b->position + record_span(g);
+            std::uint64_t pos = b->position + record_span(g);
             ++b->index;
             b->position = pos;
             mdfgrp_load_record(g, true);
@@ -223,29 +226,29 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
 // Writes the identifier byte(s) and the record data of the buffer at the buffer's position.
 void write_current(mdf_group_rec *g) {
     mdf_record_buffer *b = g->buffer;
-    uint16_t r = ext(g)->id_bytes;
-    uint16_t size = record_size(g);
-    uint8_t id = static_cast<uint8_t>(mdf_u16(g->cg, CG_RECORD_ID));
-    uint8_t *data = mdf_record_data(b);
-    const uint8_t *from = data;
-    uint32_t length = size;
+    std::uint16_t r = ext(g)->id_bytes;
+    std::uint16_t size = record_size(g);
+    std::uint8_t id = static_cast<std::uint8_t>(mdf_u16(g->cg, CG_RECORD_ID));
+    std::uint8_t *data = mdf_record_data(b);
+    const std::uint8_t *from = data;
+    std::uint32_t length = size;
     if (r > 0) {
         b->record[0] = id;
         from = b->record;
         length += r;
         if (r == 2) data[size] = id;
     }
-    int16_t io = g->file->io;
+    std::int16_t io = g->file->io;
     if (mdflib_catch([&] { mdfio_seek(io, b->position, MDFIO_SEEK_SET); }) != 0)
         mdflib_fail(MDF_ERR_WRITE);
     // A record of no bytes writes nothing (the I/O layer takes a zero length as a failure);
     // a failing write has been reported by the I/O layer.
-    if (length > 0) mdfio_write(from, static_cast<uint16_t>(length), io);
+    if (length > 0) mdfio_write(from, static_cast<std::uint16_t>(length), io);
 }
 
 // Writes the current record back at its position; status 1 when the buffer holds no record of
 // the file (a group without records, or the record being built in a created group).
-int16_t write_record(mdf_group_rec *g) {
+std::int16_t write_record(mdf_group_rec *g) {
     if (g->mode == MDFGRP_READ) mdflib_fail(MDF_ERR_OPEN_MODE);
     if (g->buffer->index >= record_count(g)) return MDF_END_OF_RECORDS;
     write_current(g);
@@ -255,9 +258,9 @@ int16_t write_record(mdf_group_rec *g) {
 
 void append_record(mdf_group_rec *g) {
     if (g->mode != MDFGRP_CREATE) mdflib_fail(MDF_ERR_OPEN_MODE);
-    int16_t io = g->file->io;
+    std::int16_t io = g->file->io;
     if (mdflib_catch([&] { mdfio_seek(io, 0, MDFIO_SEEK_END); }) != 0) MDF_INTERNAL_ERROR();
-    uint64_t end = mdfio_tell(io);
+    std::uint64_t end = mdfio_tell(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_WRITE);
     mdf_record_buffer *b = g->buffer;
     b->position = end;
@@ -274,14 +277,14 @@ void append_record(mdf_group_rec *g) {
 // so nothing else bounds their number, and reading them would take a time out of all
 // proportion to the file (a sorted copy of an unsorted file keeps fewer, since the original
 // stored at least their identifier bytes).
-void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
-    uint16_t r = mdf_u16(dg, DG_ID_BYTES);
+void check_layout(const mdf_file_rec *f, std::uint8_t *dg, std::uint8_t *cg) {
+    std::uint16_t r = mdf_u16(dg, DG_ID_BYTES);
     if (r > 2) BLOCK_CORRUPT(dg, "record identifier bytes other than 0, 1, 2");
-    std::vector<uint8_t *> cgs = cg_chain(dg);
+    std::vector<std::uint8_t *> cgs = cg_chain(dg);
     if (cgs.size() > 1) {
         if (r == 0) BLOCK_CORRUPT(dg, "several channel groups without identifier bytes");
-        std::vector<uint16_t> ids;
-        for (uint8_t *c : cgs) ids.push_back(mdf_u16(c, CG_RECORD_ID));
+        std::vector<std::uint16_t> ids;
+        for (std::uint8_t *c : cgs) ids.push_back(mdf_u16(c, CG_RECORD_ID));
         std::sort(ids.begin(), ids.end());
         if (std::adjacent_find(ids.begin(), ids.end()) != ids.end())
             BLOCK_CORRUPT(dg, "two channel groups with one record identifier");
@@ -296,27 +299,27 @@ void check_layout(const mdf_file_rec *f, uint8_t *dg, uint8_t *cg) {
 
 // A new data group with one channel group, first in the file's DG chain; its records go to the
 // end of the file.
-void create_group(mdf_file_rec *f, uint8_t **dg_out, uint8_t **cg_out) {
-    int16_t io = f->io;
+void create_group(mdf_file_rec *f, std::uint8_t **dg_out, std::uint8_t **cg_out) {
+    std::int16_t io = f->io;
     mdfio_seek(io, 0, MDFIO_SEEK_END);
-    uint64_t end = mdfio_tell(io);
+    std::uint64_t end = mdfio_tell(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_SEEK);
 
-    uint8_t *cg = mdfblk_new(MDFBLK_CG);
+    std::uint8_t *cg = mdfblk_new(MDFBLK_CG);
     mdf_set_u16(cg, CG_RECORD_ID, 1);
     mdf_set_u16(cg, CG_CN_COUNT, 0);
     mdf_set_u16(cg, CG_RECORD_SIZE, 0);
     mdf_set_u32(cg, CG_RECORDS, 0);
 
-    uint8_t *dg = mdfblk_new(MDFBLK_DG);
+    std::uint8_t *dg = mdfblk_new(MDFBLK_DG);
     mdfblk_set_link(dg + DG_FIRST_CG, 0, cg);
-    uint8_t *first = mdfblk_link(f->hd, HD_FIRST_DG);
+    std::uint8_t *first = mdfblk_link(f->hd, HD_FIRST_DG);
     mdfblk_set_link(dg + DG_NEXT_DG, first != nullptr ? mdf_u32(f->hd, HD_FIRST_DG) : 0, first);
-    mdf_set_u32(dg, DG_DATA, static_cast<uint32_t>(end));
+    mdf_set_u32(dg, DG_DATA, static_cast<std::uint32_t>(end));
     mdf_set_u16(dg, DG_CG_COUNT, 1);
     mdf_set_u16(dg, DG_ID_BYTES, 1);
 
-    mdf_set_u16(f->hd, HD_DG_COUNT, static_cast<uint16_t>(mdf_u16(f->hd, HD_DG_COUNT) + 1));
+    mdf_set_u16(f->hd, HD_DG_COUNT, static_cast<std::uint16_t>(mdf_u16(f->hd, HD_DG_COUNT) + 1));
     mdfblk_set_link(f->hd + HD_FIRST_DG, 0, dg);
     *dg_out = dg;
     *cg_out = cg;
@@ -324,16 +327,16 @@ void create_group(mdf_file_rec *f, uint8_t **dg_out, uint8_t **cg_out) {
 
 // Writes a created group's blocks behind its records and rewrites the HD.
 void write_created_blocks(mdf_group_rec *g) {
-    int16_t io = g->file->io;
+    std::int16_t io = g->file->io;
     mdfio_seek(io, 0, MDFIO_SEEK_END);
 
     // Last channel first, so that every CN's next link names a CN already written.
-    std::vector<uint8_t *> cns;
-    for (uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
+    std::vector<std::uint8_t *> cns;
+    for (std::uint8_t *cn = mdfblk_link(g->cg, CG_FIRST_CN); cn != nullptr;
          cn = mdfblk_link(cn, CN_NEXT_CN))
         cns.push_back(cn);
     for (auto it = cns.rbegin(); it != cns.rend(); ++it) {
-        uint8_t *cn = *it;
+        std::uint8_t *cn = *it;
         mdfblk_append(io, mdfblk_link(cn, CN_EXTENSION));
         mdfblk_append(io, mdfblk_link(cn, CN_CONVERSION));
         mdfblk_append(io, mdfblk_link(cn, CN_COMMENT));
@@ -353,7 +356,7 @@ void write_created_blocks(mdf_group_rec *g) {
     mdfblk_store_link(g->cg + CG_FIRST_CN);
     mdfblk_append(io, g->cg);
 
-    if (uint8_t *tr = mdfblk_link(g->dg, DG_TRIGGER); tr != nullptr) {
+    if (std::uint8_t *tr = mdfblk_link(g->dg, DG_TRIGGER); tr != nullptr) {
         mdfblk_append(io, mdfblk_link(tr, TR_COMMENT));
         mdfblk_store_link(tr + TR_COMMENT);
         mdfblk_append(io, tr);
@@ -384,7 +387,7 @@ void mdfgrp_new_buffer(mdf_group_rec *group) {
     alloc_buffer(group);
 }
 
-uint8_t *mdfgrp_find_cg(mdf_group_rec *group, uint16_t id) {
+std::uint8_t *mdfgrp_find_cg(mdf_group_rec *group, std::uint16_t id) {
     check_group_internal(group);
     if (ext(group)->id_bytes == 0) MDF_INTERNAL_ERROR();
     if (mdf_u16(group->cg, CG_RECORD_ID) == id) return group->cg;
@@ -396,20 +399,21 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
     mdf_record_buffer *b = group->buffer;
     if (b->index >= record_count(group)) MDF_INTERNAL_ERROR();
     area_reader &reader = ext(group)->reader;
-    const uint16_t r = ext(group)->id_bytes;
-    const int16_t io = group->file->io;
-    const uint64_t end = mdfio_size(io);
-    uint64_t pos = b->position;
+    const std::uint16_t r = ext(group)->id_bytes;
+    const std::int16_t io = group->file->io;
+    const std::uint64_t end = mdfio_size(io);
+    std::uint64_t pos = b->position;
     for (;;) {
-        uint8_t *cg = group->cg;
+        std::uint8_t *cg = group->cg;
         if (r > 0) {
             if (pos + 1 > end) DATA_CORRUPT(pos, "records end before the group's last record");
-            const uint8_t id = *reader.fetch(io, pos, 1, end);
+            const std::uint8_t id = *reader.fetch(io, pos, 1, end);
             cg = mdfgrp_find_cg(group, id);
             if (cg == nullptr) foreign_identifier(pos, id);
         }
-        uint32_t length = static_cast<uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
-        uint64_t start = pos + (r > 0 ? 1 : 0);
+        std::uint32_t length =
+            static_cast<std::uint32_t>(mdf_u16(cg, CG_RECORD_SIZE)) + (r == 2 ? 1 : 0);
+        std::uint64_t start = pos + (r > 0 ? 1 : 0);
         if (cg == group->cg) {
             if (scan_only) return;
             if (start + length > end) DATA_CORRUPT(start, "record runs past the end of the file");
@@ -452,11 +456,11 @@ void mdfgrp_detach_channel(mdf_channel_rec *channel) {
     channel->group_next = nullptr;
 }
 
-void mdfgrp_reset_channels(mdf_group_rec *group, int32_t access, int32_t writes) {
+void mdfgrp_reset_channels(mdf_group_rec *group, std::int32_t access, std::int32_t writes) {
     for (mdf_channel_rec *c = group->first_channel; c != nullptr; c = c->group_next) {
         if (c->magic != MDF_CHANNEL_MAGIC || c->group != group) MDF_INTERNAL_ERROR();
-        if (access >= 0) c->access = static_cast<uint16_t>(access);
-        if (writes >= 0) c->writes = static_cast<uint16_t>(writes);
+        if (access >= 0) c->access = static_cast<std::uint16_t>(access);
+        if (writes >= 0) c->writes = static_cast<std::uint16_t>(writes);
     }
     if (writes >= 0) ext(group)->write_pending = writes != 0;
 }
@@ -505,18 +509,19 @@ void mdfgrp_prepare_write(mdf_channel_rec *channel) {
 // Public operations
 // ---------------------------------------------------------------------------------------------
 
-int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, uint16_t mode) {
+std::int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, std::uint16_t number,
+                         std::uint16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
         mdflib_require(group != nullptr, "group");
         if (mode > MDFGRP_CREATE) mdflib_fail(MDF_ERR_OPEN_MODE);
         if (mode != MDFGRP_CREATE && number > file->groups) mdflib_fail(MDF_NOTE_GROUP_NOT_FOUND);
-        if (mode != MDFGRP_READ && mode != static_cast<uint16_t>(file->mode))
+        if (mode != MDFGRP_READ && mode != static_cast<std::uint16_t>(file->mode))
             mdflib_fail(MDF_ERR_OPEN_MODE);
 
-        uint8_t *dg = nullptr;
-        uint8_t *cg = nullptr;
-        uint16_t channels = 0;
+        std::uint8_t *dg = nullptr;
+        std::uint8_t *cg = nullptr;
+        std::uint16_t channels = 0;
         if (mode == MDFGRP_CREATE) {
             for (mdf_group_rec *g = mdflib_state.groups; g != nullptr; g = g->next)
                 if (g->file == file && g->mode == MDFGRP_CREATE) mdflib_fail(MDF_ERR_SIMUL_CREATE);
@@ -540,7 +545,7 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
         g->channels = channels;
         g->dg = dg;
         g->cg = cg;
-        int16_t status = mdflib_catch([&] { alloc_buffer(g); });
+        std::int16_t status = mdflib_catch([&] { alloc_buffer(g); });
         if (status != 0) {
             mdflib_free(g);
             mdflib_raise(status);
@@ -560,7 +565,7 @@ int16_t mdfgrp_open(mdf_group_rec **group, mdf_file_rec *file, uint16_t number, 
     });
 }
 
-int16_t mdfgrp_close(mdf_group_rec *group) {
+std::int16_t mdfgrp_close(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (group == nullptr) return;
         mdflib_gate(group);
@@ -577,29 +582,30 @@ int16_t mdfgrp_close(mdf_group_rec *group) {
     });
 }
 
-int16_t mdfgrp_seek(mdf_group_rec *group, int32_t position, uint16_t mode) {
+std::int16_t mdfgrp_seek(mdf_group_rec *group, std::int32_t position, std::uint16_t mode) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(group);
         if (mode != MDFGRP_SEEK_SET && mode != MDFGRP_SEEK_CUR) mdflib_fail(MDF_ERR_SEEK_MODE);
-        if (int16_t status = seek_record(group, position, mode); status != 0) mdflib_raise(status);
+        if (std::int16_t status = seek_record(group, position, mode); status != 0)
+            mdflib_raise(status);
     });
 }
 
-int16_t mdfgrp_write_record(mdf_group_rec *group) {
+std::int16_t mdfgrp_write_record(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(group);
-        if (int16_t status = write_record(group); status != 0) mdflib_raise(status);
+        if (std::int16_t status = write_record(group); status != 0) mdflib_raise(status);
     });
 }
 
-int16_t mdfgrp_append_record(mdf_group_rec *group) {
+std::int16_t mdfgrp_append_record(mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(group);
         append_record(group);
     });
 }
 
-int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group) {
+std::int16_t mdfgrp_channels(std::uint16_t *count, mdf_group_rec *group) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(group);
         mdflib_require(count != nullptr, "count");
@@ -607,21 +613,21 @@ int16_t mdfgrp_channels(uint16_t *count, mdf_group_rec *group) {
     });
 }
 
-int16_t mdfgrp_records(uint32_t *count, mdf_group_rec *group) {
-    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+std::int16_t mdfgrp_records(std::uint32_t *count, mdf_group_rec *group) {
+    if (std::int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
     if (count == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(count)");
     *count = record_count(group);
     return 0;
 }
 
-int16_t mdfgrp_record_index(uint32_t *index, mdf_group_rec *group) {
-    if (int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
+std::int16_t mdfgrp_record_index(std::uint32_t *index, mdf_group_rec *group) {
+    if (std::int16_t status = mdflib_gate_unguarded(group); status != 0) return status;
     if (index == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(index)");
     *index = group->buffer->index;
     return 0;
 }
 
-uint16_t mdfgrp_record_data(uint8_t **data, mdf_group_rec *group) {
+std::uint16_t mdfgrp_record_data(std::uint8_t **data, mdf_group_rec *group) {
     if (data == nullptr) {
         mdflib_report_error(MDF_ERR_ARGUMENT, "(data)");
         return 0;
@@ -632,8 +638,8 @@ uint16_t mdfgrp_record_data(uint8_t **data, mdf_group_rec *group) {
     return group->buffer->length;
 }
 
-int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file) {
-    if (int16_t status = mdflib_gate_unguarded(file); status != 0) return status;
+std::int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file) {
+    if (std::int16_t status = mdflib_gate_unguarded(file); status != 0) return status;
     if (group == nullptr) return mdflib_report_error(MDF_ERR_ARGUMENT, "(group)");
     for (mdf_group_rec *g = mdflib_state.groups; g != nullptr; g = g->next) {
         if (g->file == file) {
@@ -645,10 +651,10 @@ int16_t mdfgrp_first(mdf_group_rec **group, mdf_file_rec *file) {
     return MDF_NO_MORE_GROUPS;
 }
 
-int16_t mdfgrp_next(mdf_group_rec **group) {
+std::int16_t mdfgrp_next(mdf_group_rec **group) {
     if (mdflib_state.sticky_error != 0) return mdflib_state.sticky_error;
     if (group == nullptr || *group == nullptr) return MDF_NO_MORE_GROUPS;
-    if (int16_t status = mdflib_gate_unguarded(*group); status != 0) return status;
+    if (std::int16_t status = mdflib_gate_unguarded(*group); status != 0) return status;
     for (mdf_group_rec *g = (*group)->next; g != nullptr; g = g->next) {
         if (g->file == (*group)->file) {
             *group = g;
@@ -661,15 +667,15 @@ int16_t mdfgrp_next(mdf_group_rec **group) {
 
 // The number of channels over all groups of a file: each group opened for reading, counted and
 // closed. A failing group open ends the walk; *total then holds the sum so far.
-int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file) {
+std::int16_t mdffil_channels(std::uint32_t *total, mdf_file_rec *file) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         mdflib_gate(file);
         mdflib_require(total != nullptr, "total");
         *total = 0;
-        for (uint32_t n = 1; n <= file->groups; ++n) {
+        for (std::uint32_t n = 1; n <= file->groups; ++n) {
             mdf_group_rec *g = nullptr;
-            mdfgrp_open(&g, file, static_cast<uint16_t>(n), MDFGRP_READ);
-            uint16_t channels = 0;
+            mdfgrp_open(&g, file, static_cast<std::uint16_t>(n), MDFGRP_READ);
+            std::uint16_t channels = 0;
             mdfgrp_channels(&channels, g);
             *total += channels;
             mdfgrp_close(g);
@@ -700,20 +706,20 @@ int16_t mdffil_channels(uint32_t *total, mdf_file_rec *file) {
 
 namespace {
 
-constexpr uint32_t SORT_BUDGET = 524288 - 4096;         // copy buffers of one sort, in bytes
-constexpr uint32_t SORT_MAX_BUFFER = 0xFF00;            // largest copy buffer (65280 bytes)
-constexpr std::size_t SORT_READ_PIECE = 0xFF00;         // bytes per read call of the data area
-constexpr std::size_t SORT_READ_WINDOW = 0x40000;       // read-ahead window over the data area
-constexpr uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
+constexpr std::uint32_t SORT_BUDGET = 524288 - 4096;         // copy buffers of one sort, in bytes
+constexpr std::uint32_t SORT_MAX_BUFFER = 0xFF00;            // largest copy buffer (65280 bytes)
+constexpr std::size_t SORT_READ_PIECE = 0xFF00;              // bytes per read call of the data area
+constexpr std::size_t SORT_READ_WINDOW = 0x40000;            // read-ahead window over the data area
+constexpr std::uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
 // Records are moved in 8-byte words; the window and the copy buffers have this many bytes of
 // room behind their end for the last word, whose surplus bytes are never used.
 constexpr std::size_t SORT_WORD_SLACK = 8;
 
 // Copies size bytes (size above 0) in 8-byte words: up to 7 bytes more are read behind src and
 // written behind dst, both of which have SORT_WORD_SLACK bytes of room.
-inline void sort_move(uint8_t *dst, const uint8_t *src, std::size_t size) {
+inline void sort_move(std::uint8_t *dst, const std::uint8_t *src, std::size_t size) {
     for (std::size_t i = 0; i < size; i += 8) {
-        uint64_t word;
+        std::uint64_t word;
         std::memcpy(&word, src + i, 8);
         std::memcpy(dst + i, &word, 8);
     }
@@ -721,85 +727,86 @@ inline void sort_move(uint8_t *dst, const uint8_t *src, std::size_t size) {
 
 // One channel group of the input, in the order the copy meets it.
 struct mdf_sort_slot {
-    uint64_t position;    // output position where the group's next records go
-    uint32_t record_size; // the CG's record size
-    uint16_t record_id;   // the CG's record identifier (when its DG has identifier bytes)
-    uint8_t *buffer;      // the group's copy buffer, null when the group has no data
-    uint32_t capacity;    // records the buffer holds
-    uint32_t buffer_size; // the buffer's size in bytes
-    uint32_t count;       // records now in the buffer
-    uint8_t *write_pos;   // where the next record goes in the buffer
-    uint32_t records;     // the CG's number of records
-    uint32_t taken;       // records of this group met so far in the data area
+    std::uint64_t position;    // output position where the group's next records go
+    std::uint32_t record_size; // the CG's record size
+    std::uint16_t record_id;   // the CG's record identifier (when its DG has identifier bytes)
+    std::uint8_t *buffer;      // the group's copy buffer, null when the group has no data
+    std::uint32_t capacity;    // records the buffer holds
+    std::uint32_t buffer_size; // the buffer's size in bytes
+    std::uint32_t count;       // records now in the buffer
+    std::uint8_t *write_pos;   // where the next record goes in the buffer
+    std::uint32_t records;     // the CG's number of records
+    std::uint32_t taken;       // records of this group met so far in the data area
 };
 
 // The input tree as the sort walks it, gathered once (images belong to the sort's level).
 struct sort_cn {
-    uint8_t *cn;
-    uint8_t *long_name;    // TX block or null
-    uint8_t *display_name; // TX block or null
+    std::uint8_t *cn;
+    std::uint8_t *long_name;    // TX block or null
+    std::uint8_t *display_name; // TX block or null
     // The texts of a value-range-to-text conversion: the offset of each entry's link in the CC
     // and its TX block (null when the link names none).
-    std::vector<std::pair<uint16_t, uint8_t *>> range_texts;
+    std::vector<std::pair<std::uint16_t, std::uint8_t *>> range_texts;
 };
 struct sort_cg {
-    uint8_t *cg;
+    std::uint8_t *cg;
     std::vector<sort_cn> cns; // input chain order
 };
 struct sort_dg {
-    uint8_t *dg;
-    uint8_t *tr;              // TR block or null
-    uint16_t id_bytes;        // number of record identifier bytes (0, 1, 2)
-    uint32_t data_pos;        // the input's data area of this DG
-    uint64_t records;         // N: records of all its CGs
-    uint64_t area_bytes;      // its data area's length in the input, identifier bytes included
+    std::uint8_t *dg;
+    std::uint8_t *tr;         // TR block or null
+    std::uint16_t id_bytes;   // number of record identifier bytes (0, 1, 2)
+    std::uint32_t data_pos;   // the input's data area of this DG
+    std::uint64_t records;    // N: records of all its CGs
+    std::uint64_t area_bytes; // its data area's length in the input, identifier bytes included
     std::size_t first_slot;   // its first slot in the slot table
     std::vector<sort_cg> cgs; // CG chain order
 };
 
-uint64_t block_length(const uint8_t *image) {
+std::uint64_t block_length(const std::uint8_t *image) {
     return image == nullptr ? 0 : mdfblk_length(image);
 }
 
 // The comment block linked at offset, when it is a TX block; null otherwise (a block of another
 // type would carry the input's positions into the copy).
-uint8_t *comment_block(uint8_t *image, uint16_t offset) {
-    uint8_t *text = mdfblk_link(image, offset);
+std::uint8_t *comment_block(std::uint8_t *image, std::uint16_t offset) {
+    std::uint8_t *text = mdfblk_link(image, offset);
     return mdf_block_is(text, MDFBLK_TX) ? text : nullptr;
 }
 
 // The TX block that a name link of a CN names, when the CN holds that link and it is a TX.
-uint8_t *name_block(uint8_t *cn, uint16_t offset) {
+std::uint8_t *name_block(std::uint8_t *cn, std::uint16_t offset) {
     return mdf_block_size(cn) >= offset + 4u ? comment_block(cn, offset) : nullptr;
 }
 
 // The TX blocks of a value-range-to-text conversion, read from the input (the tree read does not
 // follow links inside a CC). A link to no TX block is carried as no link.
-std::vector<std::pair<uint16_t, uint8_t *>> range_texts(int16_t in, const uint8_t *cc) {
-    std::vector<std::pair<uint16_t, uint8_t *>> texts;
+std::vector<std::pair<std::uint16_t, std::uint8_t *>> range_texts(std::int16_t in,
+                                                                  const std::uint8_t *cc) {
+    std::vector<std::pair<std::uint16_t, std::uint8_t *>> texts;
     if (cc == nullptr || mdf_u16(cc, CC_TYPE) != CC_RANGE_TEXT) return texts;
-    const uint32_t size = mdf_block_size(cc);
-    const uint32_t count = mdf_u16(cc, CC_COUNT);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t link = CC_PARAMS + CC_RANGE_ENTRY * i + CC_RANGE_TEXT_LINK;
+    const std::uint32_t size = mdf_block_size(cc);
+    const std::uint32_t count = mdf_u16(cc, CC_COUNT);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint32_t link = CC_PARAMS + CC_RANGE_ENTRY * i + CC_RANGE_TEXT_LINK;
         if (link + 4 > size) break;
-        const uint32_t position = mdf_u32(cc, link);
-        uint8_t *text = nullptr;
-        if (position != 0 && uint64_t{position} + BLK_HEADER <= mdfio_size(in)) {
+        const std::uint32_t position = mdf_u32(cc, link);
+        std::uint8_t *text = nullptr;
+        if (position != 0 && std::uint64_t{position} + BLK_HEADER <= mdfio_size(in)) {
             mdfio_seek(in, position, MDFIO_SEEK_SET);
-            uint8_t header[BLK_HEADER];
+            std::uint8_t header[BLK_HEADER];
             mdfio_read(header, BLK_HEADER, in);
             if (mdf_block_is(header, MDFBLK_TX)) text = mdfblk_read(in, position);
         }
-        texts.emplace_back(static_cast<uint16_t>(link), text);
+        texts.emplace_back(static_cast<std::uint16_t>(link), text);
     }
     return texts;
 }
 
 // Keeps a copy of an input image for the time it is changed for the output.
 struct sort_snapshot {
-    uint8_t *image;
-    explicit sort_snapshot(uint8_t *img) : image(img) { mdfblk_snapshot(image); }
+    std::uint8_t *image;
+    explicit sort_snapshot(std::uint8_t *img) : image(img) { mdfblk_snapshot(image); }
     ~sort_snapshot() { mdfblk_restore(image); }
     sort_snapshot(const sort_snapshot &) = delete;
     sort_snapshot &operator=(const sort_snapshot &) = delete;
@@ -808,8 +815,8 @@ struct sort_snapshot {
 // Runs step and turns any failure into code (reported with an empty detail unless step failed
 // with that very code, which is reported already).
 template <class F>
-void sort_step(int16_t code, F &&step) {
-    int16_t status = mdflib_catch(step);
+void sort_step(std::int16_t code, F &&step) {
+    std::int16_t status = mdflib_catch(step);
     if (status == 0) return;
     if (status == code || status == MDF_ERR_MEMORY) mdflib_raise(status);
     mdflib_fail(code, "");
@@ -819,20 +826,21 @@ void sort_step(int16_t code, F &&step) {
 // data size S, none above 65280 bytes and none below one record; what a capped group cannot use
 // is carried to the following groups. The budget runs across the whole sort and is not given
 // back when buffers are released; it never drops below 0. Allocates the buffers into owned.
-void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
-                       std::vector<std::unique_ptr<uint8_t[]>> &owned) {
-    uint64_t total = 0;
+void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, std::uint64_t &budget,
+                       std::vector<std::unique_ptr<std::uint8_t[]>> &owned) {
+    std::uint64_t total = 0;
     for (std::size_t i = 0; i < n; ++i)
-        total += static_cast<uint64_t>(slots[i].record_size) * slots[i].records;
+        total += static_cast<std::uint64_t>(slots[i].record_size) * slots[i].records;
     if (total == 0) return;
-    std::vector<uint64_t> shares(n, 0);
-    uint64_t carry = 0;
+    std::vector<std::uint64_t> shares(n, 0);
+    std::uint64_t carry = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        uint64_t size = static_cast<uint64_t>(slots[i].record_size) * slots[i].records;
+        std::uint64_t size = static_cast<std::uint64_t>(slots[i].record_size) * slots[i].records;
         if (size == 0) continue;
         double part =
             static_cast<double>(budget) * static_cast<double>(size) / static_cast<double>(total);
-        uint64_t share = std::min(static_cast<uint64_t>(part), size) + slots[i].record_size;
+        std::uint64_t share =
+            std::min(static_cast<std::uint64_t>(part), size) + slots[i].record_size;
         if (share > SORT_MAX_BUFFER) {
             carry += share - SORT_MAX_BUFFER;
             share = SORT_MAX_BUFFER;
@@ -841,9 +849,9 @@ void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
     }
     for (std::size_t i = 0; i < n; ++i) {
         mdf_sort_slot &slot = slots[i];
-        uint64_t size = static_cast<uint64_t>(slot.record_size) * slot.records;
+        std::uint64_t size = static_cast<std::uint64_t>(slot.record_size) * slot.records;
         if (size == 0) continue;
-        uint64_t share = shares[i];
+        std::uint64_t share = shares[i];
         if (carry > 0 && share < size && share < SORT_MAX_BUFFER) {
             share += carry;
             if (share > size) {
@@ -859,10 +867,10 @@ void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
         }
         if (share <= slot.record_size) share = slot.record_size;
         budget = budget > share + 1 ? budget - (share + 1) : 0;
-        owned.push_back(std::make_unique<uint8_t[]>(share + 1 + SORT_WORD_SLACK));
+        owned.push_back(std::make_unique<std::uint8_t[]>(share + 1 + SORT_WORD_SLACK));
         slot.buffer = owned.back().get();
-        slot.buffer_size = static_cast<uint32_t>(share + 1);
-        slot.capacity = static_cast<uint32_t>(share / slot.record_size);
+        slot.buffer_size = static_cast<std::uint32_t>(share + 1);
+        slot.capacity = static_cast<std::uint32_t>(share / slot.record_size);
         slot.count = 0;
         slot.write_pos = slot.buffer;
     }
@@ -870,14 +878,14 @@ void sort_size_buffers(mdf_sort_slot *slots, std::size_t n, uint64_t &budget,
 
 // One run of mdffil_sort: its streams, the input tree, the slot table and the buffers.
 struct sort_run {
-    int16_t in = -1;
-    int16_t out = -1;
-    uint8_t *id = nullptr;
-    uint8_t *hd = nullptr;
+    std::int16_t in = -1;
+    std::int16_t out = -1;
+    std::uint8_t *id = nullptr;
+    std::uint8_t *hd = nullptr;
     std::vector<sort_dg> dgs;
     std::vector<mdf_sort_slot> slots;
-    uint64_t data_size = 0; // output data area: record size x records over all groups
-    uint64_t budget = SORT_BUDGET;
+    std::uint64_t data_size = 0; // output data area: record size x records over all groups
+    std::uint64_t budget = SORT_BUDGET;
 
     // Reads the input's tree; false when it is sorted or has no channel group.
     bool gather(const char *name) {
@@ -885,7 +893,7 @@ struct sort_run {
         mdfblk_read_structure(in, false, &id, &hd);
         bool unsorted = false;
         std::size_t groups = 0;
-        for (uint8_t *dg = mdfblk_link(hd, HD_FIRST_DG); dg != nullptr;
+        for (std::uint8_t *dg = mdfblk_link(hd, HD_FIRST_DG); dg != nullptr;
              dg = mdfblk_link(dg, DG_NEXT_DG)) {
             sort_dg d{dg,
                       mdfblk_link(dg, DG_TRIGGER),
@@ -895,18 +903,18 @@ struct sort_run {
                       0,
                       groups,
                       {}};
-            for (uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
+            for (std::uint8_t *cg = mdfblk_link(dg, DG_FIRST_CG); cg != nullptr;
                  cg = mdfblk_link(cg, CG_NEXT_CG)) {
                 sort_cg c{cg, {}};
-                for (uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
+                for (std::uint8_t *cn = mdfblk_link(cg, CG_FIRST_CN); cn != nullptr;
                      cn = mdfblk_link(cn, CN_NEXT_CN))
                     c.cns.push_back({cn, name_block(cn, CN_LONG_NAME),
                                      name_block(cn, CN_DISPLAY_NAME),
                                      range_texts(in, mdfblk_link(cn, CN_CONVERSION))});
-                uint64_t records = mdf_u32(cg, CG_RECORDS);
+                std::uint64_t records = mdf_u32(cg, CG_RECORDS);
                 data_size += records * mdf_u16(cg, CG_RECORD_SIZE);
                 d.records += records;
-                d.area_bytes += records * (mdf_u16(cg, CG_RECORD_SIZE) + uint64_t{d.id_bytes});
+                d.area_bytes += records * (mdf_u16(cg, CG_RECORD_SIZE) + std::uint64_t{d.id_bytes});
                 d.cgs.push_back(std::move(c));
             }
             groups += d.cgs.size();
@@ -919,7 +927,7 @@ struct sort_run {
     // Refuses, before anything is written, an input whose data groups could make the copy put
     // one group's records into another's area or over the blocks, and a copy that would need
     // positions at or beyond 4 GB.
-    void check(uint64_t input_size) {
+    void check(std::uint64_t input_size) {
         std::size_t groups = 0;
         for (const sort_dg &d : dgs) {
             groups += d.cgs.size();
@@ -930,8 +938,9 @@ struct sort_run {
                 // Record identifiers are 16-bit: one mark per value finds a repeated one.
                 std::vector<bool> seen(0x10000, false);
                 for (const sort_cg &c : d.cgs) {
-                    uint16_t rid = mdf_u16(c.cg, CG_RECORD_ID);
-                    if (seen[rid]) BLOCK_CORRUPT(d.dg, "two channel groups with one record identifier");
+                    std::uint16_t rid = mdf_u16(c.cg, CG_RECORD_ID);
+                    if (seen[rid])
+                        BLOCK_CORRUPT(d.dg, "two channel groups with one record identifier");
                     seen[rid] = true;
                 }
             }
@@ -946,11 +955,12 @@ struct sort_run {
     }
 
     // The length of the whole copy.
-    uint64_t output_size() {
-        uint64_t size = ID_SIZE + block_length(hd) + block_length(mdfblk_link(hd, HD_PROGRAM)) +
-                        block_length(comment_block(hd, HD_COMMENT)) + data_size;
+    std::uint64_t output_size() {
+        std::uint64_t size = ID_SIZE + block_length(hd) +
+                             block_length(mdfblk_link(hd, HD_PROGRAM)) +
+                             block_length(comment_block(hd, HD_COMMENT)) + data_size;
         for (const sort_dg &d : dgs) {
-            uint64_t trigger = 0;
+            std::uint64_t trigger = 0;
             if (d.tr != nullptr)
                 trigger = block_length(d.tr) + block_length(comment_block(d.tr, TR_COMMENT));
             for (const sort_cg &c : d.cgs) {
@@ -969,9 +979,9 @@ struct sort_run {
     }
 
     // Appends an image at the output's current position and gives that position (0 for none).
-    uint32_t put(uint8_t *image) {
+    std::uint32_t put(std::uint8_t *image) {
         if (image == nullptr) return 0;
-        uint32_t position = static_cast<uint32_t>(mdfio_tell(out));
+        std::uint32_t position = static_cast<std::uint32_t>(mdfio_tell(out));
         mdfblk_append(out, image);
         return position;
     }
@@ -979,19 +989,19 @@ struct sort_run {
     // Writes the blocks of the copy and fills the slot table.
     void write_blocks(const char *name) {
         mdfio_open_default(&out, name, MDFIO_CREATE);
-        uint8_t *pr = mdfblk_link(hd, HD_PROGRAM);
-        uint8_t *comment = comment_block(hd, HD_COMMENT);
-        uint32_t pr_pos = 0, comment_pos = 0;
+        std::uint8_t *pr = mdfblk_link(hd, HD_PROGRAM);
+        std::uint8_t *comment = comment_block(hd, HD_COMMENT);
+        std::uint32_t pr_pos = 0, comment_pos = 0;
         sort_step(MDF_ERR_FORMAT, [&] {
             put(id);
             {
                 // The HD names no data group until it is rewritten at the end of this phase.
                 sort_snapshot keep(hd);
-                uint32_t next = static_cast<uint32_t>(HD_POSITION + block_length(hd));
+                std::uint32_t next = static_cast<std::uint32_t>(HD_POSITION + block_length(hd));
                 mdf_set_u32(hd, HD_FIRST_DG, 0);
                 mdf_set_u32(hd, HD_PROGRAM, pr != nullptr ? next : 0);
                 mdf_set_u32(hd, HD_COMMENT,
-                            comment != nullptr ? next + static_cast<uint32_t>(block_length(pr))
+                            comment != nullptr ? next + static_cast<std::uint32_t>(block_length(pr))
                                                : 0);
                 mdf_set_u16(hd, HD_DG_COUNT, 0);
                 put(hd);
@@ -999,21 +1009,21 @@ struct sort_run {
             pr_pos = put(pr);
             comment_pos = put(comment);
         });
-        uint64_t data_pos = mdfio_tell(out);
+        std::uint64_t data_pos = mdfio_tell(out);
         sort_step(MDF_ERR_FORMAT, [&] { mdfio_seek(out, data_pos + data_size, MDFIO_SEEK_SET); });
 
-        uint32_t last_dg = 0;
+        std::uint32_t last_dg = 0;
         for (sort_dg &d : dgs) {
             for (sort_cg &c : d.cgs) {
                 sort_step(MDF_ERR_FORMAT, [&] { last_dg = write_group(d, c, last_dg, data_pos); });
-                uint8_t *cg = c.cg;
+                std::uint8_t *cg = c.cg;
                 mdf_sort_slot slot{};
                 slot.position = data_pos;
                 slot.record_size = mdf_u16(cg, CG_RECORD_SIZE);
                 slot.record_id = d.id_bytes > 0 ? mdf_u16(cg, CG_RECORD_ID) : 0;
                 slot.records = mdf_u32(cg, CG_RECORDS);
                 slots.push_back(slot);
-                data_pos += static_cast<uint64_t>(slot.record_size) * slot.records;
+                data_pos += static_cast<std::uint64_t>(slot.record_size) * slot.records;
             }
         }
 
@@ -1022,39 +1032,43 @@ struct sort_run {
             mdf_set_u32(hd, HD_FIRST_DG, last_dg);
             mdf_set_u32(hd, HD_PROGRAM, pr_pos);
             mdf_set_u32(hd, HD_COMMENT, comment_pos);
-            mdf_set_u16(hd, HD_DG_COUNT, static_cast<uint16_t>(slots.size()));
+            mdf_set_u16(hd, HD_DG_COUNT, static_cast<std::uint16_t>(slots.size()));
             mdfblk_rewrite(out, hd);
         });
     }
 
     // A CC with the TX blocks of its value-range-to-text entries written before it; gives the
     // CC's position (0 for none).
-    uint32_t write_conversion(uint8_t *cc, const std::vector<std::pair<uint16_t, uint8_t *>> &texts) {
+    std::uint32_t
+    write_conversion(std::uint8_t *cc,
+                     const std::vector<std::pair<std::uint16_t, std::uint8_t *>> &texts) {
         if (cc == nullptr) return 0;
-        std::vector<uint32_t> positions;
+        std::vector<std::uint32_t> positions;
         for (const auto &text : texts) positions.push_back(put(text.second));
         sort_snapshot keep(cc);
-        for (std::size_t i = 0; i < texts.size(); ++i) mdf_set_u32(cc, texts[i].first, positions[i]);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            mdf_set_u32(cc, texts[i].first, positions[i]);
         return put(cc);
     }
 
     // The blocks of one channel group and its own DG; gives the DG's position.
-    uint32_t write_group(sort_dg &d, sort_cg &c, uint32_t last_dg, uint64_t data_pos) {
-        uint32_t tr_pos = 0;
+    std::uint32_t write_group(sort_dg &d, sort_cg &c, std::uint32_t last_dg,
+                              std::uint64_t data_pos) {
+        std::uint32_t tr_pos = 0;
         if (d.tr != nullptr) {
-            uint32_t text = put(comment_block(d.tr, TR_COMMENT));
+            std::uint32_t text = put(comment_block(d.tr, TR_COMMENT));
             sort_snapshot keep(d.tr);
             mdf_set_u32(d.tr, TR_COMMENT, text);
             tr_pos = put(d.tr);
         }
-        uint32_t last_cn = 0;
+        std::uint32_t last_cn = 0;
         for (const sort_cn &n : c.cns) {
-            uint8_t *cn = n.cn;
-            uint32_t cc = write_conversion(mdfblk_link(cn, CN_CONVERSION), n.range_texts);
-            uint32_t ce = put(mdfblk_link(cn, CN_EXTENSION));
-            uint32_t text = put(comment_block(cn, CN_COMMENT));
-            uint32_t long_name = put(n.long_name);
-            uint32_t display_name = put(n.display_name);
+            std::uint8_t *cn = n.cn;
+            std::uint32_t cc = write_conversion(mdfblk_link(cn, CN_CONVERSION), n.range_texts);
+            std::uint32_t ce = put(mdfblk_link(cn, CN_EXTENSION));
+            std::uint32_t text = put(comment_block(cn, CN_COMMENT));
+            std::uint32_t long_name = put(n.long_name);
+            std::uint32_t display_name = put(n.display_name);
             sort_snapshot keep(cn);
             mdf_set_u32(cn, CN_NEXT_CN, last_cn);
             mdf_set_u32(cn, CN_CONVERSION, cc);
@@ -1066,9 +1080,9 @@ struct sort_run {
                 mdf_set_u32(cn, CN_DISPLAY_NAME, display_name);
             last_cn = put(cn);
         }
-        uint32_t cg_pos;
+        std::uint32_t cg_pos;
         {
-            uint32_t text = put(comment_block(c.cg, CG_COMMENT));
+            std::uint32_t text = put(comment_block(c.cg, CG_COMMENT));
             sort_snapshot keep(c.cg);
             mdf_set_u32(c.cg, CG_NEXT_CG, 0);
             mdf_set_u32(c.cg, CG_FIRST_CN, last_cn);
@@ -1082,7 +1096,7 @@ struct sort_run {
         mdf_set_u32(d.dg, DG_NEXT_DG, last_dg);
         mdf_set_u32(d.dg, DG_FIRST_CG, cg_pos);
         mdf_set_u32(d.dg, DG_TRIGGER, tr_pos);
-        mdf_set_u32(d.dg, DG_DATA, static_cast<uint32_t>(data_pos));
+        mdf_set_u32(d.dg, DG_DATA, static_cast<std::uint32_t>(data_pos));
         mdf_set_u16(d.dg, DG_CG_COUNT, 1);
         mdf_set_u16(d.dg, DG_ID_BYTES, 0);
         return put(d.dg);
@@ -1091,10 +1105,11 @@ struct sort_run {
     // Writes the slot's buffered records to its place in the data area.
     void flush(mdf_sort_slot &slot) {
         if (slot.count == 0) return;
-        uint32_t bytes = slot.count * slot.record_size; // at most the buffer's size, below 64 KB
+        std::uint32_t bytes =
+            slot.count * slot.record_size; // at most the buffer's size, below 64 KB
         sort_step(MDF_ERR_WRITE, [&] {
-            mdfio_seek(out, static_cast<int64_t>(slot.position), MDFIO_SEEK_SET);
-            mdfio_write(slot.buffer, static_cast<uint16_t>(bytes), out);
+            mdfio_seek(out, static_cast<std::int64_t>(slot.position), MDFIO_SEEK_SET);
+            mdfio_write(slot.buffer, static_cast<std::uint16_t>(bytes), out);
         });
         slot.position += bytes;
         slot.count = 0;
@@ -1105,8 +1120,9 @@ struct sort_run {
     void copy_records() {
         // One window over each data group's area in turn, with room behind it for the last
         // 8-byte word that a record move reads.
-        std::unique_ptr<uint8_t[]> window(new uint8_t[SORT_READ_WINDOW + SORT_WORD_SLACK]());
-        area_reader reader{window.get(), static_cast<uint32_t>(SORT_READ_WINDOW), 0, 0, 0};
+        std::unique_ptr<std::uint8_t[]> window(
+            new std::uint8_t[SORT_READ_WINDOW + SORT_WORD_SLACK]());
+        area_reader reader{window.get(), static_cast<std::uint32_t>(SORT_READ_WINDOW), 0, 0, 0};
         for (sort_dg &d : dgs) copy_data_group(d, reader);
     }
 
@@ -1114,13 +1130,13 @@ struct sort_run {
     void copy_data_group(sort_dg &d, area_reader &reader) {
         mdf_sort_slot *first = slots.data() + d.first_slot;
         std::size_t n = d.cgs.size();
-        std::vector<std::unique_ptr<uint8_t[]>> buffers;
+        std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
         sort_size_buffers(first, n, budget, buffers);
         // Slot of each identifier byte value; checked unique before anything was written.
-        std::array<int32_t, 256> by_id;
+        std::array<std::int32_t, 256> by_id;
         by_id.fill(-1);
         for (std::size_t i = 0; i < n; ++i)
-            if (first[i].record_id < 256) by_id[first[i].record_id] = static_cast<int32_t>(i);
+            if (first[i].record_id < 256) by_id[first[i].record_id] = static_cast<std::int32_t>(i);
         const std::size_t lead = d.id_bytes > 0 ? 1 : 0;
         const std::size_t trailing = d.id_bytes == 2 ? 1 : 0;
         // The longest record of the DG with its identifier bytes: while that many bytes are in
@@ -1129,21 +1145,24 @@ struct sort_run {
         for (std::size_t i = 0; i < n; ++i)
             longest = std::max<std::size_t>(longest, first[i].record_size);
         const std::size_t max_span = lead + longest + trailing;
-        const uint64_t end = d.data_pos + (d.records > 0 ? d.area_bytes : 0);
+        const std::uint64_t end = d.data_pos + (d.records > 0 ? d.area_bytes : 0);
         // The window's bytes from base (at file position base_pos) to e; p is the next record.
-        uint64_t base_pos = d.data_pos;
-        const uint8_t *base = nullptr, *p = nullptr, *e = nullptr;
-        auto at = [&](const uint8_t *q) { return base_pos + static_cast<uint64_t>(q - base); };
-        for (uint64_t k = 0; k < d.records; ++k) {
+        std::uint64_t base_pos = d.data_pos;
+        const std::uint8_t *base = nullptr, *p = nullptr, *e = nullptr;
+        auto at = [&](const std::uint8_t *q) {
+            return base_pos + static_cast<std::uint64_t>(q - base);
+        };
+        for (std::uint64_t k = 0; k < d.records; ++k) {
             if (static_cast<std::size_t>(e - p) < max_span) {
-                const uint64_t pos = p != nullptr ? at(p) : d.data_pos;
-                const auto want = static_cast<uint32_t>(std::min<uint64_t>(max_span, end - pos));
+                const std::uint64_t pos = p != nullptr ? at(p) : d.data_pos;
+                const auto want =
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(max_span, end - pos));
                 if (want == 0) DATA_CORRUPT(pos, "records end early");
                 base = p = reader.fetch(in, pos, want, end);
                 base_pos = pos;
                 e = p + (reader.valid_end() - pos);
             }
-            const uint8_t *record = p;
+            const std::uint8_t *record = p;
             mdf_sort_slot *slot = first;
             if (lead > 0) {
                 if (by_id[*p] < 0) foreign_identifier(at(p), *p);
@@ -1181,18 +1200,18 @@ struct sort_run {
 
 } // namespace
 
-int16_t mdffil_test_sorted(const char *name) {
+std::int16_t mdffil_test_sorted(const char *name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
         mdflib_require(name != nullptr && name[0] != '\0', "name");
         mdflib_enter_level();
         mdf_file_rec *file = nullptr;
-        int16_t status = mdflib_catch([&] {
+        std::int16_t status = mdflib_catch([&] {
             mdffil_open(&file, name, MDFFIL_READ);
             mdffil_check_sorted(file);
         });
         if (file != nullptr) {
-            int16_t closed = mdflib_catch([&] { mdffil_close(file); });
+            std::int16_t closed = mdflib_catch([&] { mdffil_close(file); });
             if (status == 0) status = closed;
         }
         mdflib_leave_level();
@@ -1200,14 +1219,14 @@ int16_t mdffil_test_sorted(const char *name) {
     });
 }
 
-int16_t mdffil_sort(const char *input_name, const char *output_name) {
+std::int16_t mdffil_sort(const char *input_name, const char *output_name) {
     return mdflib_call(MDF_GUARD_STICKY, [&] {
         if (mdflib_state.level == 0) mdflib_fail(MDF_ERR_NOT_INIT, "");
         mdflib_require(input_name != nullptr && input_name[0] != '\0', "input name");
         mdflib_require(output_name != nullptr && output_name[0] != '\0', "output name");
         mdflib_enter_level();
         sort_run run;
-        int16_t status = mdflib_catch([&] {
+        std::int16_t status = mdflib_catch([&] {
             if (!run.gather(input_name)) mdflib_raise(MDF_ALREADY_SORTED);
             run.check(mdfio_size(run.in));
             run.write_blocks(output_name);

@@ -36,8 +36,8 @@ void discard_all() {
 }
 
 // Releases the nodes of a list whose level is at least level (images with their block nodes).
-template <class T, uint32_t Magic, class Release>
-void release_from_level(T *&head, int32_t level, Release &&release) {
+template <class T, std::uint32_t Magic, class Release>
+void release_from_level(T *&head, std::int32_t level, Release &&release) {
     for (T **p = &head; *p != nullptr;) {
         T *node = *p;
         mdf_list<T, Magic>::check(node, __FILE__, __LINE__);
@@ -54,21 +54,21 @@ void release_from_level(T *&head, int32_t level, Release &&release) {
 
 } // namespace
 
-int16_t mdflib_guard_locked() {
+std::int16_t mdflib_guard_locked() {
     mdflib_state.status = MDF_ERR_FATAL;
     if (mdflib_state.guard_depth > 0) throw mdf_fail{MDF_ERR_FATAL};
     mdflib_print_error("Further use of Library prohibited!\n");
     return MDF_ERR_FATAL;
 }
 
-int16_t mdflib_guard_open(mdf_guard_kind kind) {
+std::int16_t mdflib_guard_open(mdf_guard_kind kind) {
     ++mdflib_state.guard_depth;
     mdflib_state.status = 0;
     if (kind == MDF_GUARD_STICKY) mdflib_state.status = mdflib_state.sticky_error;
     return mdflib_state.status;
 }
 
-int16_t mdflib_guard_close(int16_t status) {
+std::int16_t mdflib_guard_close(std::int16_t status) {
     --mdflib_state.guard_depth;
     mdflib_state.status = status;
     if (status != 0) {
@@ -78,7 +78,7 @@ int16_t mdflib_guard_close(int16_t status) {
     return status;
 }
 
-int16_t mdflib_init(const char *program_id) {
+std::int16_t mdflib_init(const char *program_id) {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         discard_all();
         mdflib_state_t &s = mdflib_state;
@@ -93,39 +93,39 @@ int16_t mdflib_init(const char *program_id) {
     });
 }
 
-int16_t mdflib_exit() {
+std::int16_t mdflib_exit() {
     return mdflib_call(MDF_GUARD_NO_STICKY, [&] {
         if (mdflib_state.level == 0) return;
-        int16_t status = mdflib_catch([] { mdflib_close_level(1); });
+        std::int16_t status = mdflib_catch([] { mdflib_close_level(1); });
         mdflib_state.level = 0;
         if (status != 0) mdflib_raise(status);
     });
 }
 
-int16_t mdflib_enter_level() {
+std::int16_t mdflib_enter_level() {
     if (mdflib_state.level == 0) MDF_INTERNAL_ERROR();
     ++mdflib_state.level;
     return 0;
 }
 
-int16_t mdflib_leave_level() {
+std::int16_t mdflib_leave_level() {
     if (mdflib_state.level == 0) return 0;
     if (mdflib_state.level == 1) return mdflib_exit();
-    int16_t status = mdflib_catch([] { mdflib_close_level(mdflib_state.level); });
+    std::int16_t status = mdflib_catch([] { mdflib_close_level(mdflib_state.level); });
     --mdflib_state.level;
     // Like a public operation: a failure travels on when called from inside one.
     if (status != 0 && mdflib_state.guard_depth > 0) mdflib_raise(status);
     return status;
 }
 
-void mdflib_close_level(int32_t level) {
-    int16_t first = 0;
+void mdflib_close_level(std::int32_t level) {
+    std::int16_t first = 0;
     for (mdf_file_rec *f = mdflib_state.files, *next; f != nullptr; f = next) {
         mdf_list<mdf_file_rec, MDF_FILE_MAGIC>::check(f, __FILE__, __LINE__);
         next = f->next;
         if (f->level < level) continue;
-        int16_t returned = 0;
-        int16_t status = mdflib_catch([&] { returned = mdffil_close(f); });
+        std::int16_t returned = 0;
+        std::int16_t status = mdflib_catch([&] { returned = mdffil_close(f); });
         if (status == 0) status = returned;
         if (first == 0) first = status;
     }

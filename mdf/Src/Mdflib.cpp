@@ -7,7 +7,7 @@
 namespace {
 
 struct status_text {
-    int16_t code;
+    std::int16_t code;
     const char *text;
 };
 
@@ -67,13 +67,13 @@ int ascii_upper(int c) {
 
 } // namespace
 
-const char *mdflib_error_name(int16_t code) {
+const char *mdflib_error_name(std::int16_t code) {
     for (const status_text &s : status_table)
         if (s.code == code) return s.text;
     return nullptr;
 }
 
-int16_t mdflib_last_error() {
+std::int16_t mdflib_last_error() {
     return mdflib_state.sticky_error;
 }
 
@@ -86,7 +86,7 @@ void mdflib_print_error(const char *text) {
     std::fflush(stdout);
 }
 
-int16_t mdflib_report_error(int16_t code, const char *detail) {
+std::int16_t mdflib_report_error(std::int16_t code, const char *detail) {
     if (detail == nullptr) detail = "";
     char message[message_size];
     const char *name = mdflib_error_name(code);
@@ -101,12 +101,12 @@ int16_t mdflib_report_error(int16_t code, const char *detail) {
     return code;
 }
 
-void mdflib_fail(int16_t code, const char *detail) {
+void mdflib_fail(std::int16_t code, const char *detail) {
     mdflib_report_error(code, detail);
     throw mdf_fail{code};
 }
 
-void mdflib_corrupt_at(const char *module, int line, const char *block, uint64_t position,
+void mdflib_corrupt_at(const char *module, int line, const char *block, std::uint64_t position,
                        const char *what) {
     char detail[112];
     if (block != nullptr)
@@ -123,8 +123,8 @@ void mdflib_corrupt_at(const char *module, int line, const char *block, uint64_t
     throw mdf_fail{MDF_ERR_FORMAT};
 }
 
-void mdflib_corrupt_image_at(const char *module, int line, const uint8_t *image, uint64_t position,
-                             const char *what) {
+void mdflib_corrupt_image_at(const char *module, int line, const std::uint8_t *image,
+                             std::uint64_t position, const char *what) {
     const char type[3] = {static_cast<char>(image[0]), static_cast<char>(image[1]), '\0'};
     mdflib_corrupt_at(module, line, type, position, what);
 }
@@ -133,7 +133,7 @@ const char *mdflib_last_error_origin() {
     return mdflib_state.sticky_error != 0 ? mdflib_state.origin : "";
 }
 
-void mdflib_raise(int16_t code) {
+void mdflib_raise(std::int16_t code) {
     throw mdf_fail{code};
 }
 
@@ -159,16 +159,16 @@ void mdflib_require(bool valid, const char *what) {
     mdflib_fail(MDF_ERR_ARGUMENT, detail);
 }
 
-uint32_t mdflib_handle_magic(const void *handle) {
-    uint32_t magic = 0;
+std::uint32_t mdflib_handle_magic(const void *handle) {
+    std::uint32_t magic = 0;
     if (handle != nullptr) std::memcpy(&magic, handle, sizeof magic);
     return magic;
 }
 
 void *mdflib_alloc(std::size_t size) {
-    auto *base = static_cast<uint8_t *>(std::calloc(1, size + guard_offset));
+    auto *base = static_cast<std::uint8_t *>(std::calloc(1, size + guard_offset));
     if (base == nullptr) return nullptr;
-    const uint32_t guard = MDF_ALLOC_GUARD;
+    const std::uint32_t guard = MDF_ALLOC_GUARD;
     std::memcpy(base + guard_offset - 4, &guard, 4);
     return base + guard_offset;
 }
@@ -181,33 +181,33 @@ void *mdflib_alloc_or_fail(std::size_t size) {
 
 void mdflib_free(void *p) {
     if (p == nullptr) return;
-    auto *bytes = static_cast<uint8_t *>(p);
-    uint32_t guard;
+    auto *bytes = static_cast<std::uint8_t *>(p);
+    std::uint32_t guard;
     std::memcpy(&guard, bytes - 4, 4);
     if (guard != MDF_ALLOC_GUARD) MDF_INTERNAL_ERROR();
     std::memset(bytes - 4, 0, 4); // a second release is caught as a broken guard
     std::free(bytes - guard_offset);
 }
 
-void mdflib_strncpy(char *dst, const char *src, uint16_t n) {
-    for (uint16_t i = 0; i < n; ++i) {
+void mdflib_strncpy(char *dst, const char *src, std::uint16_t n) {
+    for (std::uint16_t i = 0; i < n; ++i) {
         dst[i] = src[i];
         if (src[i] == '\0') break;
     }
 }
 
-void mdflib_strlcpy(char *dst, const char *src, uint16_t n) {
-    uint16_t i = 0;
+void mdflib_strlcpy(char *dst, const char *src, std::uint16_t n) {
+    std::uint16_t i = 0;
     for (; i < n && src[i] != '\0'; ++i) dst[i] = src[i];
     dst[i] = '\0';
 }
 
-int mdflib_strncmp(const char *a, const char *b, uint16_t n) {
+int mdflib_strncmp(const char *a, const char *b, std::uint16_t n) {
     return std::strncmp(a, b, n);
 }
 
-int mdflib_strnicmp(const char *a, const char *b, uint16_t n) {
-    for (uint16_t i = 0; i < n; ++i) {
+int mdflib_strnicmp(const char *a, const char *b, std::uint16_t n) {
+    for (std::uint16_t i = 0; i < n; ++i) {
         int ca = ascii_upper(static_cast<unsigned char>(a[i]));
         int cb = ascii_upper(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca - cb;
@@ -215,4 +215,3 @@ int mdflib_strnicmp(const char *a, const char *b, uint16_t n) {
     }
     return 0;
 }
-
