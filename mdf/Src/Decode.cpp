@@ -177,17 +177,17 @@ std::uint32_t mdf_vaxf_to_ieee(std::uint32_t w) {
 bool mdf_convert(const mdf_conversion &c, double x, double *y) {
     const double *p = c.p;
     switch (c.type) {
-    case 0: *y = p[0] + p[1] * x; return true;
-    case 1:
-    case 2: *y = table_read(c.type == 1, c.table, c.count, x); return true;
-    case 6: {
+    case CC_LINEAR: *y = p[0] + p[1] * x; return true;
+    case CC_TABLE_INTERP:
+    case CC_TABLE: *y = table_read(c.type == CC_TABLE_INTERP, c.table, c.count, x); return true;
+    case CC_POLYNOMIAL: {
         // Version 3.00 on the raw value is offset by P6 as well as P5.
         const double d = c.p6_offset ? x - p[4] - p[5] : x - p[4];
         *y = (p[1] - p[3] * d) / (p[2] * d - p[0]);
         return true;
     }
-    case 7:
-    case 8: {
+    case CC_EXPONENTIAL:
+    case CC_LOGARITHMIC: {
         double arg;
         double divisor;
         if (p[3] == 0.0) {
@@ -200,11 +200,13 @@ bool mdf_convert(const mdf_conversion &c, double x, double *y) {
             *y = 0.0;
             return true;
         }
-        *y = (c.type == 7 ? std::log(arg) : std::exp(arg)) / divisor;
+        *y = (c.type == CC_EXPONENTIAL ? std::log(arg) : std::exp(arg)) / divisor;
         return true;
     }
-    case 9: *y = (p[0] * x * x + p[1] * x + p[2]) / (p[3] * x * x + p[4] * x + p[5]); return true;
-    case 10:
+    case CC_RATIONAL:
+        *y = (p[0] * x * x + p[1] * x + p[2]) / (p[3] * x * x + p[4] * x + p[5]);
+        return true;
+    case CC_FORMULA:
         if (c.text == nullptr) {
             *y = 0.0;
             return true;

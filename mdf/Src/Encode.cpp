@@ -124,27 +124,27 @@ bool mdf_convert_inverse(const mdf_conversion &c, double y, double *x) {
     const double *p = c.p;
     double raw = 0.0; // a zero divisor leaves the raw value 0
     switch (c.type) {
-    case 0:
+    case CC_LINEAR:
         if (p[1] != 0.0) raw = (y - p[0]) / p[1];
         break;
-    case 1:
-    case 2: raw = table_write(c.type == 1, c.table, c.count, y); break;
-    case 6: {
+    case CC_TABLE_INTERP:
+    case CC_TABLE: raw = table_write(c.type == CC_TABLE_INTERP, c.table, c.count, y); break;
+    case CC_POLYNOMIAL: {
         const double d = y * p[2] + p[3];
         if (d != 0.0) raw = (y * p[0] + p[1]) / d + p[4] + (c.p6_offset ? p[5] : 0.0);
         break;
     }
-    case 7: {
+    case CC_EXPONENTIAL: {
         const double a = scaled(p[3], std::exp(p[4] * y)) + p[5];
         if (a != 0.0) raw = (scaled(p[0], std::exp(p[1] * y)) + p[2]) / a + p[6];
         break;
     }
-    case 8: {
+    case CC_LOGARITHMIC: {
         const double a = scaled(p[3], std::log(p[4] * y)) + p[5];
         if (a != 0.0) raw = (scaled(p[0], std::log(p[1] * y)) + p[2]) / a + p[6];
         break;
     }
-    case 65535: raw = y; break;
+    case CC_ONE_TO_ONE: raw = y; break;
     default: return false; // types 9 and 10 have no inverse; others no rule at all
     }
     *x = raw;
