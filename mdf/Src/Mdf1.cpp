@@ -437,7 +437,11 @@ std::uint8_t *mdfblk_read_id(std::int16_t io) {
     std::uint16_t version = mdf_id_version(id.image);
     if (version >= ID_VERSION_400) {
         char detail[48];
-        std::snprintf(detail, sizeof detail, "(version %u.%02u)", version / 100u, version % 100u);
+        if (version < 1000)
+            std::snprintf(detail, sizeof detail, "(version %u.%02u)", version / 100u,
+                          version % 100u);
+        else
+            std::snprintf(detail, sizeof detail, "(version number %u)", version);
         mdflib_fail(MDF_ERR_VERSION, detail);
     }
     if (id.image[ID_RESERVED2] != 0 || id.image[ID_RESERVED2 + 1] != 0)

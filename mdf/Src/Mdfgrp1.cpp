@@ -949,9 +949,16 @@ struct sort_run {
         slots.reserve(groups); // the slot table; out of memory before the output is made
         if (output_size() > SORT_POSITION_LIMIT)
             MDF_CORRUPT(nullptr, 0, "the sorted copy would need positions beyond 4 GiB");
-        for (const sort_dg &d : dgs)
+        for (const sort_dg &d : dgs) {
             if (d.records > 0 && d.data_pos + d.area_bytes > input_size)
                 DATA_CORRUPT(d.data_pos, "the data group's records run past the end of the file");
+            // Records of no bytes take no room, so nothing else bounds their number (the rule of
+            // the group open): the copy would count them one by one.
+            for (const sort_cg &c : d.cgs)
+                if (d.id_bytes == 0 && mdf_u16(c.cg, CG_RECORD_SIZE) == 0 &&
+                    mdf_u32(c.cg, CG_RECORDS) > input_size)
+                    BLOCK_CORRUPT(c.cg, "more empty records than the file has bytes");
+        }
     }
 
     // The length of the whole copy.

@@ -559,3 +559,26 @@ TEST_F(Version3, WritingThroughAConversionWithoutInverseIsANotice) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Version3, SortRefusesMoreEmptyRecordsThanTheFileHasBytes) {
+    // An unsorted data group beside a data group of one channel group with 4 billion records of
+    // no bytes: refused before anything is copied, as the group open refuses it.
+    uint32_t unused = 0;
+    Builder b = unsorted_v3(&unused);
+    uint32_t dg = b.dg(1, 0, 28);
+    uint32_t cg = b.cg(0, 1, 0, 4000000000u, 30);
+    uint32_t cn = b.cn({.type = 1, .name = "T", .bits = 0, .size = 228});
+    b.link(dg, 8, cg);
+    b.link(cg, 8, cn);
+    b.link(b.u32(64, 4), 4, dg); // behind the unsorted data group
+    const std::string in = save(b, "empty.dat"), out = mdfbuild::temp_path("empty.tmp");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(mdffil_sort(in.c_str(), out.c_str()), MDF_ERR_FORMAT);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[MDFLIB-ERROR] file format (CG block at " + std::to_string(cg) +
+                  ": more empty records than the file has bytes)\n\n");
+}
+
+} // namespace
