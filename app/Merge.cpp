@@ -150,7 +150,7 @@ void progress(long n) {
 } // namespace
 
 long conv_lines_written(const conv_tables &t) {
-    return t.adf->lines_written;
+    return adf_lines_written(t.adf);
 }
 
 long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {

@@ -4,6 +4,7 @@
 #include "Convert.h"
 #include "conv.h"
 
+#include "Adf.h"
 #include "Msg.h"
 #include "Sls.h"
 
@@ -17,40 +18,22 @@ bool is_blank(unsigned char ch) {
     return ch == ' ';
 }
 
-bool equals_nocase(const std::string &a, const char *b) {
-    std::size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char x = a[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-        if (x != b[i]) return false;
-    }
-    return true;
-}
-
-// Characters of a name in an ADF channel line; any other character joins the names on either
-// side of it into one column.
-bool is_name_char(unsigned char ch) {
-    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-           ch == '_' || ch == '\\' || ch == ':' || ch == '.' || ch == '[' || ch == ']';
-}
-
-// A name made of several pieces of which one is TIME or ANGLE would be read back as a second
-// time or angle column (or would make its column one): such a name is made one piece by writing
-// its joining characters as "_".
+// A name made of several pieces (runs of ADF name characters, see adf_is_name_char) of which one
+// is TIME or ANGLE would be read back as a second time or angle column (or would make its column
+// one): such a name is made one piece by writing its joining characters as "_".
 void join_time_and_angle_pieces(std::string &name) {
     bool several = false, special = false;
     for (std::size_t i = 0; i < name.size();) {
         std::size_t j = i;
-        while (j < name.size() && is_name_char(static_cast<unsigned char>(name[j]))) ++j;
+        while (j < name.size() && adf_is_name_char(name[j])) ++j;
         const std::string piece = name.substr(i, j - i);
-        if (equals_nocase(piece, "TIME") || equals_nocase(piece, "ANGLE")) special = true;
+        if (adf_is_time_name(piece.c_str()) || adf_is_angle_name(piece.c_str())) special = true;
         if (j < name.size()) several = true;
         i = j + 1;
     }
     if (!several || !special) return;
     for (char &ch : name)
-        if (!is_name_char(static_cast<unsigned char>(ch))) ch = '_';
+        if (!adf_is_name_char(ch)) ch = '_';
 }
 
 } // namespace
@@ -88,8 +71,8 @@ int conv_unique_name(conv_tables &t, const char *mdf_name, unsigned group_number
     // A name the ADF reader would take for the time column, or for a second angle column,
     // is as taken as one that is in the list.
     auto taken = [&t](const std::string &candidate) {
-        if (equals_nocase(candidate, "TIME")) return true;
-        if (t.angle_taken && equals_nocase(candidate, "ANGLE")) return true;
+        if (adf_is_time_name(candidate.c_str())) return true;
+        if (t.angle_taken && adf_is_angle_name(candidate.c_str())) return true;
         return sls_find(t.channel_names, candidate.c_str()) >= 0;
     };
     std::string candidate = name;
@@ -105,6 +88,6 @@ int conv_unique_name(conv_tables &t, const char *mdf_name, unsigned group_number
     }
     int id = sls_add(t.channel_names, candidate.c_str());
     if (id < 0) conv_fatal(conv_key::SPACE_ERR);
-    if (equals_nocase(candidate, "ANGLE")) t.angle_taken = true;
+    if (adf_is_angle_name(candidate.c_str())) t.angle_taken = true;
     return id;
 }

@@ -53,45 +53,54 @@ bool same_bits(double a, double b) {
 void check_block(const adf_file *a) {
     // A column may hold no name at all (its text has no name character), so a block can have
     // columns but no channels.
-    const long n = a->channel_count;
-    if (n < 0 || a->columns < 1) fail("a block without columns");
-    if (static_cast<long>(a->names.size()) != n || static_cast<long>(a->kinds.size()) != n)
+    const long n = adf_channel_count(a);
+    const long columns = adf_column_count(a);
+    if (n < 0 || columns < 1) fail("a block without columns");
+    for (long c = 0; c < n; ++c)
+        if (adf_channel_name(a, c) == nullptr || adf_channel_kind(a, c) < 0)
+            fail("names or kinds do not match the channel count");
+    if (adf_channel_name(a, n) != nullptr || adf_channel_kind(a, n) != ADF_ERR_CHANCOUNT)
         fail("names or kinds do not match the channel count");
-    if (static_cast<long>(a->name_groups.size()) != a->columns) fail("names per column");
     long sum = 0;
-    for (long g : a->name_groups) sum += g;
-    if (sum != n) fail("names per column do not add up to the channel count");
-    if (a->time_pos < -1 || a->time_pos >= n || a->angle_pos < -1 || a->angle_pos >= n)
-        fail("TIME or ANGLE position out of range");
-    if (a->time_pos >= 0 && a->kinds[a->time_pos] != ADF_TIME) fail("TIME position");
-    if (a->angle_pos >= 0 && a->kinds[a->angle_pos] != ADF_ANGLE) fail("ANGLE position");
-    const struct {
-        long count;
-        const std::vector<long> &list;
-        int kind;
-    } lists[] = {{a->s_count, a->s_list, ADF_S},
-                 {a->r_count, a->r_list, ADF_R},
-                 {a->t_count, a->t_list, ADF_T}};
-    for (const auto &l : lists) {
-        if (l.count != static_cast<long>(l.list.size())) fail("S, R or T count");
-        for (long i : l.list)
-            if (i < 0 || i >= n || a->kinds[i] != l.kind) fail("S, R or T list");
+    for (long c = 0; c < columns; ++c) {
+        const long g = adf_name_group(a, c);
+        if (g < 0) fail("names per column");
+        sum += g;
     }
-    if (a->window_fill != 1 || a->lines_written != 0) fail("window not reset at a new block");
+    if (adf_name_group(a, columns) != ADF_ERR_CHANCOUNT) fail("names per column");
+    if (sum != n) fail("names per column do not add up to the channel count");
+    const long time = adf_time_channel(a), angle = adf_angle_channel(a);
+    if (time < -1 || time >= n || angle < -1 || angle >= n)
+        fail("TIME or ANGLE position out of range");
+    if (time >= 0 && adf_channel_kind(a, time) != ADF_TIME) fail("TIME position");
+    if (angle >= 0 && adf_channel_kind(a, angle) != ADF_ANGLE) fail("ANGLE position");
+    for (int kind : {ADF_S, ADF_R, ADF_T}) {
+        const long count = adf_prefixed_count(a, kind);
+        if (count < 0 || adf_prefixed_channel(a, kind, count) != ADF_ERR_CHANCOUNT)
+            fail("S, R or T count");
+        for (long j = 0; j < count; ++j) {
+            const long i = adf_prefixed_channel(a, kind, j);
+            if (i < 0) fail("S, R or T count");
+            if (i >= n || adf_channel_kind(a, i) != kind) fail("S, R or T list");
+        }
+    }
+    if (adf_window_fill(a) != 1 || adf_lines_written(a) != 0)
+        fail("window not reset at a new block");
 }
 
 // Checks the window after a result 2 and returns the current line's values.
 std::vector<double> check_window(const adf_file *a) {
-    const long n = a->channel_count;
-    if (a->window_fill < 1 || a->window_fill > a->window_size) fail("window fill out of range");
+    const long n = adf_channel_count(a);
+    const long fill = adf_window_fill(a);
+    if (fill < 1 || fill > adf_window_size(a)) fail("window fill out of range");
     double v;
-    for (long k = 0; k < a->window_fill; ++k)
+    for (long k = 0; k < fill; ++k)
         for (long c = 0; c < n; ++c)
             if (adf_get_value(a, c, k, &v) != 0) fail("a window value cannot be read");
     if (adf_get_value(a, n, 0, &v) != ADF_ERR_CHANCOUNT || adf_get_value(a, -1, 0, &v) != -3)
         fail("a channel outside the block was answered");
-    if (n > 0 && (adf_get_value(a, 0, a->window_fill, &v) != ADF_ERR_LINECOUNT ||
-                  adf_get_value(a, 0, -1, &v) != -2))
+    if (n > 0 &&
+        (adf_get_value(a, 0, fill, &v) != ADF_ERR_LINECOUNT || adf_get_value(a, 0, -1, &v) != -2))
         fail("a line outside the window was answered");
     std::vector<double> current(static_cast<std::size_t>(n));
     for (long c = 0; c < n; ++c) adf_get_value(a, c, 0, &current[static_cast<std::size_t>(c)]);
@@ -115,7 +124,7 @@ std::vector<std::vector<double>> read_all(long window, std::size_t size, bool *c
     int errors = 0;
     for (;;) {
         if (++calls > bound) fail("the reader does not come to an end");
-        const long lines_before = a->lines_written;
+        const long lines_before = adf_lines_written(a);
         const int r = adf_read_next(a);
         if (r < -14 || r > 2) fail("result out of range");
         if ((r == 0 || r == 1 || r == ADF_ERR_LINESDIFFER) && block_clean && twos != lines_before)

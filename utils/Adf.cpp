@@ -55,6 +55,21 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t';
 }
 
+// A channel of the current block that has an entry in a per-channel array of the given size.
+bool is_channel(const adf_file *a, long channel, size_t entries) {
+    return channel >= 0 && channel < a->channel_count && static_cast<size_t>(channel) < entries;
+}
+
+// The positions of the ADF_S, ADF_R or ADF_T channels; nullptr for another kind.
+const std::vector<long> *prefixed_list(const adf_file *a, int kind) {
+    switch (kind) {
+    case ADF_S: return &a->s_list;
+    case ADF_R: return &a->r_list;
+    case ADF_T: return &a->t_list;
+    default: return nullptr;
+    }
+}
+
 adf_file *new_handle(int mode) {
     adf_file *a = new (std::nothrow) adf_file{};
     if (!a) return nullptr;
@@ -251,11 +266,6 @@ void write_name(std::string &out, const adf_file *a, long i) {
 // ---------------------------------------------------------------------------------------------
 // Reader helpers
 
-bool is_name_char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '\\' || c == ':' || c == '.' || c == '[' || c == ']';
-}
-
 const char *skip_blanks(const char *p, const char *end) {
     while (p < end && is_blank(*p)) ++p;
     return p;
@@ -317,6 +327,17 @@ int end_result(const adf_file *a, int read) {
     return read == 0 ? 0 : 1;
 }
 
+// True if text equals word (upper-case letters) with its letters in any case.
+bool equals_in_any_case(const char *text, const char *word) {
+    if (text == nullptr) return false;
+    for (; *word != '\0'; ++text, ++word) {
+        char c = *text;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != *word) return false;
+    }
+    return *text == '\0';
+}
+
 std::string upper(const std::string &s) {
     std::string u = s;
     for (char &c : u)
@@ -360,12 +381,12 @@ int read_block_header(adf_file *a) {
             if (p == end) break;
             long count = 0;
             while (p < end && !is_blank(*p)) {
-                if (!is_name_char(*p)) {
+                if (!adf_is_name_char(*p)) {
                     ++p;
                     continue;
                 }
                 const char *start = p;
-                while (p < end && is_name_char(*p)) ++p;
+                while (p < end && adf_is_name_char(*p)) ++p;
                 names.emplace_back(start, p);
                 ++count;
             }
@@ -401,11 +422,11 @@ int read_block_header(adf_file *a) {
             } else if (u.compare(0, 2, "T:") == 0) {
                 a->kinds[i] = ADF_T;
                 list = &a->t_list;
-            } else if (u == "TIME") {
+            } else if (adf_is_time_name(names[i].c_str())) {
                 if (a->time_pos >= 0) return ADF_ERR_TIME;
                 a->kinds[i] = ADF_TIME;
                 a->time_pos = i;
-            } else if (u == "ANGLE") {
+            } else if (adf_is_angle_name(names[i].c_str())) {
                 if (a->angle_pos >= 0) return ADF_ERR_ANGLE;
                 a->kinds[i] = ADF_ANGLE;
                 a->angle_pos = i;
@@ -497,6 +518,19 @@ int read_value_lines(adf_file *a) {
 
 // =============================================================================================
 // Public operations
+
+bool adf_is_name_char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '\\' || c == ':' || c == '.' || c == '[' || c == ']';
+}
+
+bool adf_is_time_name(const char *name) {
+    return equals_in_any_case(name, ADF_TIME_NAME);
+}
+
+bool adf_is_angle_name(const char *name) {
+    return equals_in_any_case(name, ADF_ANGLE_NAME);
+}
 
 int adf_format_default(char *out, double value) {
     if (!std::isfinite(value)) {
@@ -594,10 +628,10 @@ int adf_define_channel(adf_file *adf, const char *name, int kind, const char *fo
     try {
         if (kind == ADF_TIME) {
             if (adf->time_pos >= 0) return ADF_ERR_TIME;
-            adf->names[col] = "TIME";
+            adf->names[col] = ADF_TIME_NAME;
         } else if (kind == ADF_ANGLE) {
             if (adf->angle_pos >= 0) return ADF_ERR_ANGLE;
-            adf->names[col] = "ANGLE";
+            adf->names[col] = ADF_ANGLE_NAME;
         } else {
             adf->names[col] = name;
         }
@@ -755,4 +789,106 @@ int adf_get_value(const adf_file *adf, long channel, long k, double *value) {
     if (slot < 0) slot += adf->window_size;
     *value = adf->slots[static_cast<size_t>(slot) * adf->channel_count + channel];
     return ADF_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the handle
+
+long adf_channel_count(const adf_file *adf) {
+    return is_open(adf) ? adf->channel_count : ADF_ERR_MODE;
+}
+
+long adf_line_count(const adf_file *adf) {
+    return is_open(adf) ? adf->line_count : ADF_ERR_MODE;
+}
+
+long adf_lines_written(const adf_file *adf) {
+    return is_open(adf) ? adf->lines_written : ADF_ERR_MODE;
+}
+
+long adf_file_lines(const adf_file *adf) {
+    return is_open(adf) ? adf->file_lines : ADF_ERR_MODE;
+}
+
+const char *adf_channel_name(const adf_file *adf, long channel) {
+    if (!is_open(adf) || !is_channel(adf, channel, adf->names.size())) return nullptr;
+    return adf->names[static_cast<size_t>(channel)].c_str();
+}
+
+int adf_channel_kind(const adf_file *adf, long channel) {
+    if (!is_open(adf)) return ADF_ERR_MODE;
+    if (!is_channel(adf, channel, adf->kinds.size())) return ADF_ERR_CHANCOUNT;
+    return adf->kinds[static_cast<size_t>(channel)];
+}
+
+long adf_time_channel(const adf_file *adf) {
+    return is_open(adf) ? adf->time_pos : ADF_ERR_MODE;
+}
+
+long adf_angle_channel(const adf_file *adf) {
+    return is_open(adf) ? adf->angle_pos : ADF_ERR_MODE;
+}
+
+long adf_prefixed_count(const adf_file *adf, int kind) {
+    if (!is_open(adf)) return ADF_ERR_MODE;
+    switch (kind) {
+    case ADF_S: return adf->s_count;
+    case ADF_R: return adf->r_count;
+    case ADF_T: return adf->t_count;
+    default: return 0;
+    }
+}
+
+long adf_prefixed_channel(const adf_file *adf, int kind, long index) {
+    if (!is_open(adf)) return ADF_ERR_MODE;
+    const std::vector<long> *list = prefixed_list(adf, kind);
+    if (list == nullptr || index < 0 || static_cast<size_t>(index) >= list->size())
+        return ADF_ERR_CHANCOUNT;
+    return (*list)[static_cast<size_t>(index)];
+}
+
+long adf_column_count(const adf_file *adf) {
+    return is_reader(adf) ? adf->columns : ADF_ERR_MODE;
+}
+
+long adf_name_group(const adf_file *adf, long column) {
+    if (!is_reader(adf)) return ADF_ERR_MODE;
+    if (column < 0 || column >= adf->columns ||
+        static_cast<size_t>(column) >= adf->name_groups.size())
+        return ADF_ERR_CHANCOUNT;
+    return adf->name_groups[static_cast<size_t>(column)];
+}
+
+long adf_window_size(const adf_file *adf) {
+    return is_reader(adf) ? adf->window_size : ADF_ERR_MODE;
+}
+
+long adf_window_fill(const adf_file *adf) {
+    return is_reader(adf) ? adf->window_fill : ADF_ERR_MODE;
+}
+
+int adf_access_mode(const adf_file *adf) {
+    return is_open(adf) ? adf->access_mode : ADF_ERR_MODE;
+}
+
+long adf_window_pos(const adf_file *adf) {
+    return is_reader(adf) ? adf->window_pos : ADF_ERR_MODE;
+}
+
+int adf_header_flag(const adf_file *adf, long channel) {
+    if (!is_writer(adf)) return ADF_ERR_MODE;
+    if (!is_channel(adf, channel, adf->header_flags.size())) return ADF_ERR_CHANCOUNT;
+    return adf->header_flags[static_cast<size_t>(channel)];
+}
+
+int adf_last_value(const adf_file *adf, long channel, double *value) {
+    if (!is_writer(adf)) return ADF_ERR_MODE;
+    ADF_CHECK(value != nullptr);
+    if (!is_channel(adf, channel, adf->last_values.size())) return ADF_ERR_CHANCOUNT;
+    *value = adf->last_values[static_cast<size_t>(channel)];
+    return ADF_OK;
+}
+
+long adf_printf_channels(const adf_file *adf) {
+    return is_writer(adf) ? adf->printf_channels : ADF_ERR_MODE;
 }

@@ -61,8 +61,24 @@ constexpr long ADF_MAX_LINE = 16L * 1024 * 1024;
 // Room for one number in the default format, including the terminating zero.
 constexpr int ADF_NUMBER_SIZE = 32;
 
-// The handle of an open ADF file. The fields are readable by the caller (the converter reads
-// lines_written, for example); they are changed by the adf_ operations only.
+// Channel names. A channel line holds columns separated by blanks and tabs; inside a column the
+// names are the runs of name characters (ASCII letters, digits and _ \ : . [ ]), and any other
+// character joins the names on either side of it into one column. The names TIME and ANGLE,
+// in any case of their letters, mark the time and the angle channel.
+inline constexpr const char *ADF_TIME_NAME = "TIME";
+inline constexpr const char *ADF_ANGLE_NAME = "ANGLE";
+
+// True for a character a channel name may hold.
+bool adf_is_name_char(char c);
+
+// True if name is TIME (or ANGLE) with its letters in any case; nullptr gives false.
+bool adf_is_time_name(const char *name);
+bool adf_is_angle_name(const char *name);
+
+// The handle of an open ADF file, changed by the adf_ operations only. Callers read it through
+// the accessors below. The fields still stand here because the end-to-end test helpers
+// (tests/app/Golden_helper.cpp, tests/app/Damaged_test.cpp) read channel_count, line_count and
+// columns directly; once they use the accessors the definition moves into Adf.cpp.
 struct adf_file {
     std::uint32_t magic; // ADF_MAGIC while open
 
@@ -161,3 +177,63 @@ int adf_get_value(const adf_file *adf, long channel, long k, double *value);
 // ADF_NUMBER_SIZE characters, and returns the number of characters (no terminating zero).
 // The bytes equal those of printf; values that are not finite give "nan", "-nan", "inf", "-inf".
 int adf_format_default(char *out, double value);
+
+// ---------------------------------------------------------------------------------------------
+// Reading the handle. A handle that is missing or closed (its magic number does not match)
+// gives ADF_ERR_MODE, as does a handle of the other access mode where a reading or a writing
+// handle is named; accessors of names give nullptr instead.
+
+// Channels of the current block (reader: names, which may be more than the columns). 0 before
+// the first block and after a block header that could not be read.
+long adf_channel_count(const adf_file *adf);
+
+// Declared value lines of the current block; writer: -1 while the count is open.
+long adf_line_count(const adf_file *adf);
+
+// Value lines written (reader: read) in the current block so far.
+long adf_lines_written(const adf_file *adf);
+
+// Lines of the file written or read so far, comments and skipped lines included.
+long adf_file_lines(const adf_file *adf);
+
+// The name of channel (0 .. adf_channel_count - 1): as defined (TIME, ANGLE for those kinds,
+// without "S:", "R:", "T:"; empty for a channel not yet defined); reader: as it stands in the
+// channel line, without "S:", "R:", "T:". nullptr for a channel out of range. The text is valid
+// until the next operation on the handle.
+const char *adf_channel_name(const adf_file *adf, long channel);
+
+// The kind of channel (ADF_PLAIN .. ADF_ANGLE; writer: the kind passed in), or ADF_ERR_CHANCOUNT.
+int adf_channel_kind(const adf_file *adf, long channel);
+
+// The channel of kind ADF_TIME (ADF_ANGLE) in the current block, or -1 if it has none.
+long adf_time_channel(const adf_file *adf);
+long adf_angle_channel(const adf_file *adf);
+
+// The number of channels of kind ADF_S, ADF_R or ADF_T in the current block (0 for any other
+// kind), and the index-th of them (0 .. count - 1) in channel order, or ADF_ERR_CHANCOUNT.
+long adf_prefixed_count(const adf_file *adf, int kind);
+long adf_prefixed_channel(const adf_file *adf, int kind, long index);
+
+// Reading handle: the columns of the current block (0 as long as there is none).
+long adf_column_count(const adf_file *adf);
+
+// Reading handle: the number of names in column (0 .. adf_column_count - 1), 0 for a column
+// without a name character; ADF_ERR_CHANCOUNT for a column out of range. The channels of a
+// column follow those of the columns before it.
+long adf_name_group(const adf_file *adf, long column);
+
+// Reading handle: the window size N given to adf_open_read, and the value lines in the window
+// (1 .. N; the current line and those read ahead).
+long adf_window_size(const adf_file *adf);
+long adf_window_fill(const adf_file *adf);
+
+// Internals, read only by the module's own tests: the access mode (1 writing, 0 reading); the
+// reader's slot for its next value line (0 .. N - 1); the writer's flag of channel (1 once its
+// channel line is written, else 0; ADF_ERR_CHANCOUNT out of range); the writer's value of
+// channel in the last value line written (0, ADF_ERR_MODE, ADF_ERR_CHANCOUNT); the writer's
+// number of channels of the block written through printf with a format of their own.
+int adf_access_mode(const adf_file *adf);
+long adf_window_pos(const adf_file *adf);
+int adf_header_flag(const adf_file *adf, long channel);
+int adf_last_value(const adf_file *adf, long channel, double *value);
+long adf_printf_channels(const adf_file *adf);

@@ -9,6 +9,28 @@
 #include <new>
 #include <vector>
 
+struct sls_index;
+
+// Search used by sls_find and sls_add: the id of the entry holding s, SLS_NOT_FOUND or
+// SLS_TOO_LONG. Counters are not looked at.
+using sls_search_fn = int (*)(const Sls *list, const char *s);
+
+struct Sls {
+    unsigned char *data; // all entries one after the other (owned, malloc'd)
+    int capacity;        // bytes allocated for data
+    int growth;          // bytes by which data grows at least
+    int used;            // bytes of data in use
+    int free;            // bytes still free (capacity - used)
+    int max_length;      // longest string accepted; <= 0: no limit and no length field
+    int max_count;       // highest use counter; <= 0: no counter field
+    int length_bytes;    // size of an entry's length field
+    int counter_bytes;   // size of an entry's counter field
+    int head_bytes;      // length_bytes + counter_bytes
+    sls_search_fn search;
+    sls_index *index; // ids of the entries by the hash of their text (owned); null: the
+                      // searches walk the buffer from the front
+};
+
 // Open addressing over the entries' ids: a slot holds an id and the hash of its text, or -1.
 // Entries are never removed (only counted down), and all of them have distinct texts, so the
 // one entry whose text equals a string is the one a search from the front would find.
@@ -260,4 +282,54 @@ void sls_destroy(Sls *list) {
     std::free(list->data);
     delete list->index;
     delete list;
+}
+
+int sls_used(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->used;
+}
+
+int sls_capacity(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->capacity;
+}
+
+int sls_free(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->free;
+}
+
+int sls_growth(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->growth;
+}
+
+int sls_max_length(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->max_length;
+}
+
+int sls_max_count(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->max_count;
+}
+
+int sls_length_bytes(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->length_bytes;
+}
+
+int sls_counter_bytes(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->counter_bytes;
+}
+
+int sls_head_bytes(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->head_bytes;
+}
+
+const unsigned char *sls_data(const Sls *list) {
+    SLS_CHECK(list != nullptr);
+    return list->data;
 }

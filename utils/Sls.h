@@ -18,28 +18,7 @@ constexpr int SLS_TOO_LONG = -3;  // string longer than max_length
 constexpr int SLS_COUNTER = -4;   // counter at its maximum (sls_add), list without counters
 constexpr int SLS_BAD_ID = -5;    // id outside the used part of the buffer
 
-struct Sls;
-struct sls_index; // the hash beside the buffer (private to the module)
-
-// Search used by sls_find and sls_add: the id of the entry holding s, SLS_NOT_FOUND or
-// SLS_TOO_LONG. Counters are not looked at.
-using sls_search_fn = int (*)(const Sls *list, const char *s);
-
-struct Sls {
-    unsigned char *data; // all entries one after the other (owned, malloc'd)
-    int capacity;        // bytes allocated for data
-    int growth;          // bytes by which data grows at least
-    int used;            // bytes of data in use
-    int free;            // bytes still free (capacity - used)
-    int max_length;      // longest string accepted; <= 0: no limit and no length field
-    int max_count;       // highest use counter; <= 0: no counter field
-    int length_bytes;    // size of an entry's length field
-    int counter_bytes;   // size of an entry's counter field
-    int head_bytes;      // length_bytes + counter_bytes
-    sls_search_fn search;
-    sls_index *index; // ids of the entries by the hash of their text (owned); null: the
-                      // searches walk the buffer from the front
-};
+struct Sls; // the list; its fields are private to the module
 
 // A new empty list, or nullptr when memory runs out. An initial size or growth of 0 (or less)
 // means 512 bytes. The caller owns the list and ends it with sls_destroy.
@@ -68,3 +47,22 @@ int sls_clear(Sls *list);
 
 // Frees the buffer and the list; nullptr is allowed and does nothing.
 void sls_destroy(Sls *list);
+
+// The list's sizes and layout: bytes in use (also the id the next new entry gets), bytes
+// allocated, bytes still free, bytes by which the buffer grows at least, the longest string and
+// the highest counter given to sls_create (<= 0: none), and the sizes of an entry's length
+// field, counter field and both together. The converter needs none of them; the tests of the
+// entry layout and of the growth read them. A null list stops the program, as everywhere here.
+int sls_used(const Sls *list);
+int sls_capacity(const Sls *list);
+int sls_free(const Sls *list);
+int sls_growth(const Sls *list);
+int sls_max_length(const Sls *list);
+int sls_max_count(const Sls *list);
+int sls_length_bytes(const Sls *list);
+int sls_counter_bytes(const Sls *list);
+int sls_head_bytes(const Sls *list);
+
+// The buffer of the entries (sls_used bytes), valid until the list grows or is destroyed; for
+// the tests of the entry layout.
+const unsigned char *sls_data(const Sls *list);

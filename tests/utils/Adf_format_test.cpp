@@ -194,7 +194,7 @@ TEST(AdfFormat, FastAndPrintfPathsWriteTheSameFile) {
         ASSERT_EQ(adf_init_header(a, 20, -1), 0);
         for (int c = 0; c < 20; ++c)
             ASSERT_EQ(adf_define_channel(a, "c", ADF_PLAIN, path ? "%-1.7g" : nullptr), 0);
-        EXPECT_EQ(a->printf_channels, path ? 20 : 0);
+        EXPECT_EQ(adf_printf_channels(a), path ? 20 : 0);
         ASSERT_EQ(adf_write_header(a), 0);
         for (const auto &v : lines) ASSERT_EQ(adf_write_values(a, v.data()), 0);
         ASSERT_EQ(adf_close(a), 0);

@@ -1,6 +1,7 @@
 // Tests of the ADF reader: window, blocks, names, repeats, error codes, hostile lines, and
 // round trips through the writer.
 #include "Adf.h"
+#include "Adf_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ class AdfReader : public ::testing::Test {
     // The values of channel ch over the window, current line first.
     std::vector<double> window(long ch) const {
         std::vector<double> v;
-        for (long k = 0; k < adf_->window_fill; ++k) {
+        for (long k = 0; k < adf_window_fill(adf_); ++k) {
             double x = -999;
             EXPECT_EQ(adf_get_value(adf_, ch, k, &x), 0);
             v.push_back(x);
@@ -83,12 +84,12 @@ const char *const kThreeLines = "! comment\n#     1          3\n# x\n 1\n 2\n 3\
 
 TEST_F(AdfReader, WindowOfTwoOverThreeLines) {
     adf_file *a = open(kThreeLines, 2);
-    EXPECT_EQ(a->access_mode, 0);
-    EXPECT_EQ(a->window_fill, 1);
-    EXPECT_EQ(a->window_pos, 0);
+    EXPECT_EQ(adf_access_mode(a), 0);
+    EXPECT_EQ(adf_window_fill(a), 1);
+    EXPECT_EQ(adf_window_pos(a), 0);
     EXPECT_EQ(adf_read_next(a), 1);
-    EXPECT_EQ(a->channel_count, 1);
-    EXPECT_EQ(a->line_count, 3);
+    EXPECT_EQ(adf_channel_count(a), 1);
+    EXPECT_EQ(adf_line_count(a), 3);
     EXPECT_EQ(adf_read_next(a), 2);
     EXPECT_EQ(window(0), (V{1, 2}));
     EXPECT_EQ(adf_read_next(a), 2);
@@ -103,7 +104,7 @@ TEST_F(AdfReader, WindowOfTwoOverThreeLines) {
     EXPECT_EQ(adf_get_value(a, 1, 0, &x), ADF_ERR_CHANCOUNT);
     EXPECT_EQ(adf_get_value(a, -1, 0, &x), ADF_ERR_CHANCOUNT);
     EXPECT_EQ(adf_get_value(nullptr, 0, 0, &x), ADF_ERR_MODE);
-    EXPECT_EQ(a->file_lines, 6);
+    EXPECT_EQ(adf_file_lines(a), 6);
 }
 
 TEST_F(AdfReader, WindowOfFiveOverThreeLines) {
@@ -133,16 +134,16 @@ TEST_F(AdfReader, BlocksCommentsAndBlankLines) {
                        "\t 1\t2\n 3 4   \n\x1a\n   #  1  1\n# c\n 9\n\x1a",
                        3);
     EXPECT_EQ(adf_read_next(a), 1);
-    EXPECT_EQ(a->names, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(names_of(a), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(adf_read_next(a), 2);
     EXPECT_EQ(window(0), (V{1, 3}));
     EXPECT_EQ(window(1), (V{2, 4}));
     EXPECT_EQ(adf_read_next(a), 2);
     EXPECT_EQ(window(1), (V{4}));
     EXPECT_EQ(adf_read_next(a), 1);
-    EXPECT_EQ(a->channel_count, 1);
-    EXPECT_EQ(a->line_count, 1);
-    EXPECT_EQ(a->names[0], "c");
+    EXPECT_EQ(adf_channel_count(a), 1);
+    EXPECT_EQ(adf_line_count(a), 1);
+    EXPECT_STREQ(adf_channel_name(a, 0), "c");
     EXPECT_EQ(adf_read_next(a), 2);
     EXPECT_EQ(window(0), (V{9}));
     EXPECT_EQ(adf_read_next(a), 0);
@@ -186,7 +187,7 @@ TEST_F(AdfReader, HeaderErrors) {
     EXPECT_EQ(adf_read_next(adf_), ADF_ERR_CHANNELS);
     open("# 2 1\n# time TIME\n 1 2\n", 1);
     EXPECT_EQ(adf_read_next(adf_), ADF_ERR_TIME);
-    EXPECT_EQ(adf_->channel_count, 0); // no block: its value lines are refused
+    EXPECT_EQ(adf_channel_count(adf_), 0); // no block: its value lines are refused
     EXPECT_EQ(adf_read_next(adf_), ADF_ERR_LINESFULL);
     open("# 2 1\n# angle Angle\n", 1);
     EXPECT_EQ(adf_read_next(adf_), ADF_ERR_ANGLE);
@@ -217,20 +218,20 @@ TEST_F(AdfReader, NamesKindsAndJoinedColumns) {
                        " 1 2 3 4 5 6\n",
                        1);
     EXPECT_EQ(adf_read_next(a), 1);
-    EXPECT_EQ(a->names, (std::vector<std::string>{"time", "speed", "rev", "temp", "a.b[1]\\c",
-                                                  "ANGLE", "x", "y", "z"}));
-    EXPECT_EQ(a->kinds, (std::vector<int>{ADF_TIME, ADF_S, ADF_R, ADF_T, ADF_PLAIN, ADF_ANGLE,
-                                          ADF_PLAIN, ADF_PLAIN, ADF_PLAIN}));
-    EXPECT_EQ(a->name_groups, (std::vector<long>{1, 1, 2, 1, 1, 3}));
-    EXPECT_EQ(a->columns, 6);
-    EXPECT_EQ(a->channel_count, 9);
-    EXPECT_EQ(a->time_pos, 0);
-    EXPECT_EQ(a->angle_pos, 5);
-    EXPECT_EQ(a->s_count, 1);
-    EXPECT_EQ(a->s_list, (std::vector<long>{1}));
-    EXPECT_EQ(a->r_list, (std::vector<long>{2}));
-    EXPECT_EQ(a->t_count, 1);
-    EXPECT_EQ(a->t_list, (std::vector<long>{3}));
+    EXPECT_EQ(names_of(a), (std::vector<std::string>{"time", "speed", "rev", "temp", "a.b[1]\\c",
+                                                     "ANGLE", "x", "y", "z"}));
+    EXPECT_EQ(kinds_of(a), (std::vector<int>{ADF_TIME, ADF_S, ADF_R, ADF_T, ADF_PLAIN, ADF_ANGLE,
+                                             ADF_PLAIN, ADF_PLAIN, ADF_PLAIN}));
+    EXPECT_EQ(name_groups_of(a), (std::vector<long>{1, 1, 2, 1, 1, 3}));
+    EXPECT_EQ(adf_column_count(a), 6);
+    EXPECT_EQ(adf_channel_count(a), 9);
+    EXPECT_EQ(adf_time_channel(a), 0);
+    EXPECT_EQ(adf_angle_channel(a), 5);
+    EXPECT_EQ(adf_prefixed_count(a, ADF_S), 1);
+    EXPECT_EQ(prefixed_of(a, ADF_S), (std::vector<long>{1}));
+    EXPECT_EQ(prefixed_of(a, ADF_R), (std::vector<long>{2}));
+    EXPECT_EQ(adf_prefixed_count(a, ADF_T), 1);
+    EXPECT_EQ(prefixed_of(a, ADF_T), (std::vector<long>{3}));
     EXPECT_EQ(adf_read_next(a), 2);
     const V expected{1, 2, 3, 3, 4, 5, 6, 6, 6};
     for (long ch = 0; ch < 9; ++ch) EXPECT_EQ(window(ch), (V{expected[ch]})) << ch;
@@ -251,7 +252,7 @@ TEST_F(AdfReader, NonFiniteSpellingsAreNumbers) {
 TEST_F(AdfReader, LinesEndedByCarriageReturnAndLineFeed) {
     open("# 2 2\r\n# a b\r\n 1 2\r\n 3 4\r\n", 2);
     EXPECT_EQ(results(), (std::vector<int>{1, 2, 2, 0}));
-    EXPECT_EQ(adf_->names[1], "b");
+    EXPECT_STREQ(adf_channel_name(adf_, 1), "b");
 }
 
 TEST_F(AdfReader, UnendedOrOverlongLines) {
@@ -286,13 +287,13 @@ TEST_F(AdfReader, LongLinesManyNamesAndLongNames) {
     }
     adf_file *a = open(text, 2);
     ASSERT_EQ(adf_read_next(a), 1);
-    ASSERT_EQ(a->channel_count, columns + columns / 2);
-    EXPECT_EQ(a->names[0], std::string(100, 'n') + "0");
-    EXPECT_EQ(a->names[1], "j0");
+    ASSERT_EQ(adf_channel_count(a), columns + columns / 2);
+    EXPECT_STREQ(adf_channel_name(a, 0), (std::string(100, 'n') + "0").c_str());
+    EXPECT_STREQ(adf_channel_name(a, 1), "j0");
     ASSERT_EQ(adf_read_next(a), 2);
     long ch = 0;
     for (int c = 0; c < columns; ++c) {
-        for (long j = 0; j < a->name_groups[c]; ++j, ++ch)
+        for (long j = 0; j < adf_name_group(a, c); ++j, ++ch)
             ASSERT_EQ(window(ch), (V{c * 1.0, c + 0.5}));
     }
     EXPECT_EQ(results(), (std::vector<int>{2, 0}));
@@ -316,9 +317,69 @@ TEST_F(AdfReader, OpeningChecks) {
     EXPECT_EQ(results(), (std::vector<int>{1, 2, 0}));
     open("# 2 2\n# , b\n 1 2\n 3 4\n", 3);
     EXPECT_EQ(results(), (std::vector<int>{1, 2, 2, 0}));
-    EXPECT_EQ(adf_->channel_count, 1);
-    EXPECT_EQ(adf_->name_groups, (std::vector<long>{0, 1}));
+    EXPECT_EQ(adf_channel_count(adf_), 1);
+    EXPECT_EQ(name_groups_of(adf_), (std::vector<long>{0, 1}));
     EXPECT_EQ(window(0), (V{4}));
+}
+
+TEST(AdfNames, NameCharactersAreLettersDigitsAndSixMarks) {
+    const std::string allowed = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                                "_\\:.[]";
+    int count = 0;
+    for (int i = 0; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        const bool expected = c != '\0' && allowed.find(c) != std::string::npos;
+        EXPECT_EQ(adf_is_name_char(c), expected) << i;
+        count += adf_is_name_char(c);
+    }
+    EXPECT_EQ(count, 68);
+}
+
+TEST(AdfNames, TimeAndAngleInAnyCaseOfTheirLetters) {
+    for (const char *name : {"TIME", "time", "Time", "tImE"}) {
+        EXPECT_TRUE(adf_is_time_name(name)) << name;
+        EXPECT_FALSE(adf_is_angle_name(name)) << name;
+    }
+    for (const char *name : {"ANGLE", "angle", "Angle", "aNgLe"}) {
+        EXPECT_TRUE(adf_is_angle_name(name)) << name;
+        EXPECT_FALSE(adf_is_time_name(name)) << name;
+    }
+    for (const char *name : {"", "TIM", "TIMES", " TIME", "TIME ", "S:TIME", "TIME_1", "ANGL",
+                             "ANGLES", "T1ME", "x"}) {
+        EXPECT_FALSE(adf_is_time_name(name)) << name;
+        EXPECT_FALSE(adf_is_angle_name(name)) << name;
+    }
+    EXPECT_FALSE(adf_is_time_name(nullptr));
+    EXPECT_FALSE(adf_is_angle_name(nullptr));
+    EXPECT_STREQ(ADF_TIME_NAME, "TIME");
+    EXPECT_STREQ(ADF_ANGLE_NAME, "ANGLE");
+}
+
+// The reader splits a column into names at exactly the characters adf_is_name_char refuses:
+// one block per byte (blanks, tabs, line ends and the zero byte excepted) with the column
+// "a", the byte, "b".
+TEST_F(AdfReader, ColumnsSplitAtTheCharactersThatAreNoNameCharacters) {
+    std::string text;
+    std::vector<char> bytes;
+    for (int i = 1; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        if (c == ' ' || c == '\t' || c == '\n') continue;
+        bytes.push_back(c);
+        text += "# 1 1\n# a" + std::string(1, c) + "b\n 1\n";
+    }
+    adf_file *a = open(text, 1);
+    for (char c : bytes) {
+        const int code = static_cast<unsigned char>(c);
+        ASSERT_EQ(adf_read_next(a), 1) << code;
+        if (adf_is_name_char(c)) {
+            EXPECT_EQ(names_of(a), (std::vector<std::string>{"a" + std::string(1, c) + "b"}))
+                << code;
+        } else {
+            EXPECT_EQ(names_of(a), (std::vector<std::string>{"a", "b"})) << code;
+        }
+        ASSERT_EQ(adf_read_next(a), 2) << code;
+    }
+    EXPECT_EQ(adf_read_next(a), 0);
 }
 
 // The value of v as written with "%.7g".
@@ -384,7 +445,7 @@ TEST_F(AdfReader, RoundTripThroughTheWriter) {
         ASSERT_NE(adf_, nullptr);
         for (const auto *block : {&written1, &written2}) {
             ASSERT_EQ(adf_read_next(adf_), 1);
-            ASSERT_EQ(adf_->channel_count, static_cast<long>((*block)[0].size()));
+            ASSERT_EQ(adf_channel_count(adf_), static_cast<long>((*block)[0].size()));
             for (const auto &expected : *block) {
                 ASSERT_EQ(adf_read_next(adf_), 2);
                 for (size_t ch = 0; ch < expected.size(); ++ch) {
@@ -395,7 +456,7 @@ TEST_F(AdfReader, RoundTripThroughTheWriter) {
                 }
             }
         }
-        EXPECT_EQ(adf_->kinds[0], ADF_ANGLE);
+        EXPECT_EQ(adf_channel_kind(adf_, 0), ADF_ANGLE);
         EXPECT_EQ(adf_read_next(adf_), 0);
         adf_close(adf_);
         adf_ = nullptr;

@@ -1,5 +1,6 @@
 // Tests of the ADF writer: file layout byte for byte, return codes, failures of the output.
 #include "Adf.h"
+#include "Adf_lists.h"
 
 #include <gtest/gtest.h>
 
@@ -58,8 +59,8 @@ const double kInf = std::numeric_limits<double>::infinity();
 TEST_F(AdfWriter, OpenLineCountIsRewrittenWithTheSameLength) {
     adf_file *a = adf_open_write(path_.c_str());
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->access_mode, 1);
-    EXPECT_EQ(a->line_count, 0);
+    EXPECT_EQ(adf_access_mode(a), 1);
+    EXPECT_EQ(adf_line_count(a), 0);
     EXPECT_EQ(adf_init_header(a, 2, -1), 0);
     EXPECT_EQ(adf_define_channel(a, "x", ADF_TIME, "%1.7g"), 0);
     EXPECT_EQ(adf_define_channel(a, "speed", ADF_PLAIN, nullptr), 0);
@@ -69,9 +70,11 @@ TEST_F(AdfWriter, OpenLineCountIsRewrittenWithTheSameLength) {
         const double v[] = {i * 0.5, 10.0 + i};
         EXPECT_EQ(adf_write_values(a, v), 0);
     }
-    EXPECT_EQ(a->lines_written, 3);
-    EXPECT_EQ(a->file_lines, 5);
-    EXPECT_EQ(a->last_values[1], 12.0);
+    EXPECT_EQ(adf_lines_written(a), 3);
+    EXPECT_EQ(adf_file_lines(a), 5);
+    double last = 0;
+    EXPECT_EQ(adf_last_value(a, 1, &last), 0);
+    EXPECT_EQ(last, 12.0);
     EXPECT_EQ(adf_close(a), 0);
     EXPECT_EQ(contents(), "#     2          3\n"
                           "# TIME speed\n"
@@ -90,7 +93,7 @@ TEST_F(AdfWriter, FixedLineCountIsEnforced) {
     EXPECT_EQ(adf_write_values(a, v), 0);
     EXPECT_EQ(adf_write_values(a, v), 0);
     EXPECT_EQ(adf_write_values(a, v), ADF_ERR_LINESFULL);
-    EXPECT_EQ(a->lines_written, 2);
+    EXPECT_EQ(adf_lines_written(a), 2);
     EXPECT_EQ(adf_close(a), 0);
     EXPECT_EQ(contents(), "#     1          2\n# v\n 1\n 1\n");
 
@@ -146,16 +149,16 @@ TEST_F(AdfWriter, ChannelKindsAndTheirNames) {
     EXPECT_EQ(adf_define_channel(a, "s2", ADF_S, nullptr), 0);
     EXPECT_EQ(adf_define_channel(a, "odd", 9, nullptr), 0);
     EXPECT_EQ(adf_define_channel(a, "more", ADF_PLAIN, nullptr), ADF_ERR_CHANNELS);
-    EXPECT_EQ(a->time_pos, 0);
-    EXPECT_EQ(a->angle_pos, 1);
-    EXPECT_EQ(a->s_count, 2);
-    EXPECT_EQ(a->s_list, (std::vector<long>{2, 5}));
-    EXPECT_EQ(a->r_count, 1);
-    EXPECT_EQ(a->r_list, (std::vector<long>{3}));
-    EXPECT_EQ(a->t_list, (std::vector<long>{4}));
-    EXPECT_EQ(a->names[2], "s1");
+    EXPECT_EQ(adf_time_channel(a), 0);
+    EXPECT_EQ(adf_angle_channel(a), 1);
+    EXPECT_EQ(adf_prefixed_count(a, ADF_S), 2);
+    EXPECT_EQ(prefixed_of(a, ADF_S), (std::vector<long>{2, 5}));
+    EXPECT_EQ(adf_prefixed_count(a, ADF_R), 1);
+    EXPECT_EQ(prefixed_of(a, ADF_R), (std::vector<long>{3}));
+    EXPECT_EQ(prefixed_of(a, ADF_T), (std::vector<long>{4}));
+    EXPECT_STREQ(adf_channel_name(a, 2), "s1");
     EXPECT_EQ(adf_write_header(a), 0);
-    EXPECT_EQ(a->header_flags, std::vector<int>(7, 1));
+    EXPECT_EQ(header_flags_of(a), std::vector<int>(7, 1));
     const double v[7] = {};
     EXPECT_EQ(adf_write_values(a, v), ADF_ERR_LINESFULL);
     EXPECT_EQ(adf_close(a), 0);
@@ -186,7 +189,7 @@ TEST_F(AdfWriter, OwnFormatsGoThroughPrintf) {
     ASSERT_EQ(adf_define_channel(a, "b", ADF_PLAIN, "%8.2e"), 0);
     ASSERT_EQ(adf_define_channel(a, "c", ADF_PLAIN, "x%%%-6.1fy"), 0);
     ASSERT_EQ(adf_define_channel(a, "d", ADF_PLAIN, "%300.1f"), 0);
-    EXPECT_EQ(a->printf_channels, 4);
+    EXPECT_EQ(adf_printf_channels(a), 4);
     ASSERT_EQ(adf_write_header(a), 0);
     const double v1[] = {1.5, 12345.0, 2.25, 1.0};
     const double v2[] = {kInf, -kNan, -kInf, kNan};
@@ -206,7 +209,7 @@ TEST_F(AdfWriter, CommentsSplitAtNewlinesAndDropCarriageReturns) {
     EXPECT_EQ(adf_write_comment(a, ""), 0);
     const std::string longer(10000, 'c');
     EXPECT_EQ(adf_write_comment(a, longer.c_str()), 0);
-    EXPECT_EQ(a->file_lines, 6);
+    EXPECT_EQ(adf_file_lines(a), 6);
     EXPECT_EQ(adf_close(a), 0);
     EXPECT_EQ(contents(), "! first\n! second\n! ends\n! \n! \n! " + longer + "\n");
 }
@@ -312,7 +315,7 @@ TEST_F(AdfWriter, FullDiskIsReportedByClose) {
     ASSERT_EQ(adf_write_header(a), 0);
     const double v[] = {1.25, 2.5, 3.75};
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(adf_write_values(a, v), 0);
-    EXPECT_LT(a->lines_written, 1000);
+    EXPECT_LT(adf_lines_written(a), 1000);
     EXPECT_EQ(adf_close(a), ADF_ERR_WRITE);
 }
 

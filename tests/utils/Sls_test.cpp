@@ -24,24 +24,24 @@ SlsPtr make(int initial, int growth, int max_length, int max_count) {
 
 TEST(Sls, PlainListLaysOutStringsWithZeroBytes) {
     SlsPtr l = make(0, 0, 0, 0);
-    EXPECT_EQ(l->capacity, 512);
-    EXPECT_EQ(l->growth, 512);
-    EXPECT_EQ(l->free, 512);
-    EXPECT_EQ(l->head_bytes, 0);
+    EXPECT_EQ(sls_capacity(l.get()), 512);
+    EXPECT_EQ(sls_growth(l.get()), 512);
+    EXPECT_EQ(sls_free(l.get()), 512);
+    EXPECT_EQ(sls_head_bytes(l.get()), 0);
 
     EXPECT_EQ(sls_add(l.get(), "A"), 0);
     EXPECT_EQ(sls_add(l.get(), "BC"), 2);
     EXPECT_EQ(sls_add(l.get(), "D"), 5);
-    EXPECT_EQ(l->used, 7);
-    EXPECT_EQ(l->free, 505);
-    EXPECT_EQ(std::memcmp(l->data, "A\0BC\0D\0", 7), 0);
+    EXPECT_EQ(sls_used(l.get()), 7);
+    EXPECT_EQ(sls_free(l.get()), 505);
+    EXPECT_EQ(std::memcmp(sls_data(l.get()), "A\0BC\0D\0", 7), 0);
 
     EXPECT_EQ(sls_find(l.get(), "BC"), 2);
     EXPECT_EQ(sls_find(l.get(), "B"), SLS_NOT_FOUND);
     EXPECT_EQ(sls_find(l.get(), "BCD"), SLS_NOT_FOUND);
     EXPECT_STREQ(sls_name(l.get(), 5), "D");
     EXPECT_EQ(sls_name(l.get(), -1), nullptr);
-    EXPECT_EQ(sls_name(l.get(), l->used), nullptr);
+    EXPECT_EQ(sls_name(l.get(), sls_used(l.get())), nullptr);
     // Without counters release and count are refused, and ids are checked first by count.
     EXPECT_EQ(sls_release(l.get(), 0), SLS_COUNTER);
     EXPECT_EQ(sls_count(l.get(), 0), SLS_COUNTER);
@@ -52,23 +52,23 @@ TEST(Sls, AddingAStringTwiceFindsTheFirstEntry) {
     SlsPtr l = make(0, 0, 0, 0);
     EXPECT_EQ(sls_add(l.get(), "A"), 0);
     EXPECT_EQ(sls_add(l.get(), "A"), 0);
-    EXPECT_EQ(l->used, 2);
+    EXPECT_EQ(sls_used(l.get()), 2);
     EXPECT_EQ(sls_add(l.get(), ""), 2);
     EXPECT_EQ(sls_find(l.get(), ""), 2);
-    EXPECT_EQ(l->used, 3);
+    EXPECT_EQ(sls_used(l.get()), 3);
 }
 
 TEST(Sls, LengthAndCounterFields) {
     SlsPtr l = make(0, 0, 300, 1);
-    EXPECT_EQ(l->length_bytes, 2);
-    EXPECT_EQ(l->counter_bytes, 1);
-    EXPECT_EQ(l->head_bytes, 3);
+    EXPECT_EQ(sls_length_bytes(l.get()), 2);
+    EXPECT_EQ(sls_counter_bytes(l.get()), 1);
+    EXPECT_EQ(sls_head_bytes(l.get()), 3);
 
     EXPECT_EQ(sls_add(l.get(), "Q"), 0);
     EXPECT_EQ(sls_add(l.get(), "X"), 5);
-    EXPECT_EQ(l->used, 10); // each entry 2 + 1 + 1 + 1 bytes
+    EXPECT_EQ(sls_used(l.get()), 10); // each entry 2 + 1 + 1 + 1 bytes
     const unsigned char expected[] = {1, 0, 1, 'X', 0};
-    EXPECT_EQ(std::memcmp(l->data + 5, expected, 5), 0);
+    EXPECT_EQ(std::memcmp(sls_data(l.get()) + 5, expected, 5), 0);
     EXPECT_EQ(sls_count(l.get(), 5), 1);
 
     EXPECT_EQ(sls_add(l.get(), "X"), SLS_COUNTER);
@@ -81,19 +81,19 @@ TEST(Sls, LengthAndCounterFields) {
     EXPECT_EQ(sls_add(l.get(), "X"), 5);
     EXPECT_EQ(sls_count(l.get(), 5), 1);
     EXPECT_STREQ(sls_name(l.get(), 5), "X");
-    EXPECT_EQ(l->used, 10);
+    EXPECT_EQ(sls_used(l.get()), 10);
     EXPECT_EQ(sls_release(l.get(), -1), SLS_BAD_ID);
     EXPECT_EQ(sls_release(l.get(), 10), SLS_BAD_ID);
 }
 
 TEST(Sls, CountersCountUpToTheMaximum) {
     SlsPtr l = make(16, 16, 0, 256);
-    EXPECT_EQ(l->counter_bytes, 2);
-    EXPECT_EQ(l->length_bytes, 0);
+    EXPECT_EQ(sls_counter_bytes(l.get()), 2);
+    EXPECT_EQ(sls_length_bytes(l.get()), 0);
     for (int i = 1; i <= 256; ++i) ASSERT_EQ(sls_add(l.get(), "abc"), 0);
     EXPECT_EQ(sls_count(l.get(), 0), 256);
-    EXPECT_EQ(l->data[0], 0x00); // little-endian 256
-    EXPECT_EQ(l->data[1], 0x01);
+    EXPECT_EQ(sls_data(l.get())[0], 0x00); // little-endian 256
+    EXPECT_EQ(sls_data(l.get())[1], 0x01);
     EXPECT_EQ(sls_add(l.get(), "abc"), SLS_COUNTER);
     EXPECT_EQ(sls_release(l.get(), 0), 255);
     // The text search skips entries by their own length.
@@ -103,14 +103,14 @@ TEST(Sls, CountersCountUpToTheMaximum) {
 
 TEST(Sls, MaxLengthIsEnforced) {
     SlsPtr l = make(0, 0, 4, 0);
-    EXPECT_EQ(l->length_bytes, 1);
+    EXPECT_EQ(sls_length_bytes(l.get()), 1);
     EXPECT_EQ(sls_add(l.get(), "abcd"), 0);
     EXPECT_EQ(sls_add(l.get(), "abcde"), SLS_TOO_LONG);
     EXPECT_EQ(sls_find(l.get(), "abcde"), SLS_TOO_LONG);
     EXPECT_EQ(sls_add(l.get(), "ab"), 6);
     EXPECT_EQ(sls_find(l.get(), "ab"), 6);
     EXPECT_EQ(sls_find(l.get(), "abc"), SLS_NOT_FOUND);
-    EXPECT_EQ(l->used, 10);
+    EXPECT_EQ(sls_used(l.get()), 10);
 }
 
 TEST(Sls, GrowthByTwiceTheEntryKeepsIds) {
@@ -118,9 +118,9 @@ TEST(Sls, GrowthByTwiceTheEntryKeepsIds) {
     EXPECT_EQ(sls_add(l.get(), "first"), 0);
     const std::string big(600, 'x');
     EXPECT_EQ(sls_add(l.get(), big.c_str()), 6);
-    EXPECT_EQ(l->capacity, 512 + 2 * 601);
-    EXPECT_EQ(l->capacity, 1714);
-    EXPECT_EQ(l->free, 1714 - 607);
+    EXPECT_EQ(sls_capacity(l.get()), 512 + 2 * 601);
+    EXPECT_EQ(sls_capacity(l.get()), 1714);
+    EXPECT_EQ(sls_free(l.get()), 1714 - 607);
     EXPECT_STREQ(sls_name(l.get(), 0), "first");
     EXPECT_EQ(sls_name(l.get(), 6), big);
 
@@ -128,8 +128,8 @@ TEST(Sls, GrowthByTwiceTheEntryKeepsIds) {
     SlsPtr s = make(4, 8, 0, 0);
     EXPECT_EQ(sls_add(s.get(), "abc"), 0);
     EXPECT_EQ(sls_add(s.get(), "de"), 4);
-    EXPECT_EQ(s->capacity, 12);
-    EXPECT_EQ(s->free, 5);
+    EXPECT_EQ(sls_capacity(s.get()), 12);
+    EXPECT_EQ(sls_free(s.get()), 5);
 }
 
 TEST(Sls, ManyStringsStayFindable) {
@@ -148,8 +148,8 @@ TEST(Sls, ClearKeepsTheBuffer) {
     SlsPtr l = make(0, 0, 0, 0);
     sls_add(l.get(), "A");
     EXPECT_EQ(sls_clear(l.get()), 512);
-    EXPECT_EQ(l->used, 0);
-    EXPECT_EQ(l->free, 512);
+    EXPECT_EQ(sls_used(l.get()), 0);
+    EXPECT_EQ(sls_free(l.get()), 512);
     EXPECT_EQ(sls_find(l.get(), "A"), SLS_NOT_FOUND);
     EXPECT_EQ(sls_add(l.get(), "B"), 0);
     sls_destroy(nullptr);
@@ -157,20 +157,21 @@ TEST(Sls, ClearKeepsTheBuffer) {
 
 // The search of a list as a walk over its buffer from the front, entry by entry.
 int linear_find(const Sls *l, const std::string &s) {
-    if (l->max_length > 0 && s.size() > static_cast<size_t>(l->max_length)) return SLS_TOO_LONG;
+    if (sls_max_length(l) > 0 && s.size() > static_cast<size_t>(sls_max_length(l)))
+        return SLS_TOO_LONG;
     int pos = 0;
-    while (pos < l->used) {
-        const char *text = reinterpret_cast<const char *>(l->data + pos + l->head_bytes);
+    while (pos < sls_used(l)) {
+        const char *text = reinterpret_cast<const char *>(sls_data(l) + pos + sls_head_bytes(l));
         if (s == text) return pos;
-        pos += l->head_bytes + static_cast<int>(std::strlen(text)) + 1;
+        pos += sls_head_bytes(l) + static_cast<int>(std::strlen(text)) + 1;
     }
     return SLS_NOT_FOUND;
 }
 
 int counter_at(const Sls *l, int id) {
     int c = 0;
-    for (int i = l->counter_bytes - 1; i >= 0; --i)
-        c = (c << 8) | l->data[id + l->length_bytes + i];
+    for (int i = sls_counter_bytes(l) - 1; i >= 0; --i)
+        c = (c << 8) | sls_data(l)[id + sls_length_bytes(l) + i];
     return c;
 }
 
@@ -199,9 +200,9 @@ TEST(Sls, AnswersEqualASearchFromTheFront) {
             case 0: { // add
                 int expected = before;
                 if (before == SLS_NOT_FOUND)
-                    expected = l->used;
-                else if (before >= 0 && l->max_count > 0 &&
-                         counter_at(l.get(), before) >= l->max_count)
+                    expected = sls_used(l.get());
+                else if (before >= 0 && sls_max_count(l.get()) > 0 &&
+                         counter_at(l.get(), before) >= sls_max_count(l.get()))
                     expected = SLS_COUNTER;
                 const int id = sls_add(l.get(), s.c_str());
                 ASSERT_EQ(id, expected) << s;
@@ -210,13 +211,13 @@ TEST(Sls, AnswersEqualASearchFromTheFront) {
             }
             case 1: { // find
                 int expected = before;
-                if (before >= 0 && l->max_count > 0 && counter_at(l.get(), before) == 0)
+                if (before >= 0 && sls_max_count(l.get()) > 0 && counter_at(l.get(), before) == 0)
                     expected = SLS_NOT_FOUND;
                 ASSERT_EQ(sls_find(l.get(), s.c_str()), expected) << s;
                 break;
             }
             case 2: // release
-                if (!ids.empty() && l->max_count > 0) {
+                if (!ids.empty() && sls_max_count(l.get()) > 0) {
                     const int id = ids[rng() % ids.size()];
                     const int c = counter_at(l.get(), id);
                     ASSERT_EQ(sls_release(l.get(), id), c > 0 ? c - 1 : SLS_NOT_FOUND);
@@ -226,7 +227,7 @@ TEST(Sls, AnswersEqualASearchFromTheFront) {
                 if (!ids.empty()) {
                     const int id = ids[rng() % ids.size()];
                     const char *name = sls_name(l.get(), id);
-                    if (l->max_count > 0 && counter_at(l.get(), id) == 0) {
+                    if (sls_max_count(l.get()) > 0 && counter_at(l.get(), id) == 0) {
                         ASSERT_EQ(name, nullptr);
                     } else {
                         ASSERT_NE(name, nullptr);
