@@ -4,10 +4,62 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The handle of an open ADF file. The fields are changed by the adf_ operations only and read
+// by callers through the accessors of Adf.h.
+struct adf_file {
+    std::uint32_t magic; // ADF_MAGIC while open
+
+    std::vector<std::string> names;                  // one per channel (reader: without S:/R:/T:)
+    std::vector<long> name_groups;                   // reader: number of names per column
+    std::vector<std::optional<std::string>> formats; // per channel; none: ADF_DEFAULT_FORMAT
+    std::vector<int> kinds;                          // ADF_PLAIN .. ADF_ANGLE per channel
+    std::vector<double> last_values;                 // values of the last line written
+    std::vector<int> header_flags;                   // set once the channel line is written
+
+    long channel_count;             // channels (reader: names) of the current block
+    long line_count;                // declared value lines; -1 = open (writer only)
+    long lines_written;             // value lines written (reader: read) in the current block
+    long channels_defined;          // channels defined so far in the current block
+    long time_pos;                  // channel of ADF_TIME, -1 if none
+    long angle_pos;                 // channel of ADF_ANGLE, -1 if none
+    long s_count, r_count, t_count; // number of ADF_S, ADF_R, ADF_T channels
+    std::vector<long> s_list, r_list, t_list; // their channel positions
+    long file_lines;                          // lines of the file written or read so far
+
+    std::FILE *stream;
+    int access_mode; // 1 = writing, 0 = reading
+
+    // Position of the current block's header line while its line count is open.
+    int header_noted; // 1 while header_pos holds that position, else 0 (the position "-1")
+    std::fpos_t header_pos;
+
+    // Reader.
+    std::string line;          // the current line (writer: the value line being built)
+    long window_size;          // N: value lines kept
+    long window_fill;          // value lines in the window, 1 .. N
+    long window_pos;           // slot for the next value line, 0 .. N-1
+    std::vector<double> slots; // (N + 1) slots of channel_count values; N are used
+    long columns;              // columns of the current block
+    std::vector<long> repeats; // per column: lines for which the current value still holds
+    int event_pending;         // an end of block or file waits until the window is drained
+    int pending_result;        // what to report for it
+
+    // Writer internals.
+    int write_failed;                // a write, positioning or close failed: ADF_ERR_WRITE
+    std::vector<unsigned char> fast; // per channel: written by the fast default formatter
+    long printf_channels;            // channels written through printf with their own format
+    std::vector<char> stream_buffer; // the stream's buffer (ADF_STREAM_BUFFER bytes)
+};
 
 namespace {
 

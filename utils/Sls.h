@@ -9,7 +9,8 @@
 // holds the string. Beside the buffer the list keeps a hash of the entries' texts, so that a
 // search takes about the same time however many entries there are; the answers are those of a
 // search from the front. No operation prints anything; failures are negative results.
-#pragma once
+#ifndef TRAXCON_UTILS_SLS_H
+#define TRAXCON_UTILS_SLS_H
 
 // Result codes (the ids handed out are >= 0).
 constexpr int SLS_NOT_FOUND = -1; // not found, or counter already 0 (sls_release)
@@ -66,3 +67,5 @@ int sls_head_bytes(const Sls *list);
 // The buffer of the entries (sls_used bytes), valid until the list grows or is destroyed; for
 // the tests of the entry layout.
 const unsigned char *sls_data(const Sls *list);
+
+#endif // TRAXCON_UTILS_SLS_H

@@ -88,8 +88,8 @@ void read_back_shared_columns(const fs::path &path) {
             break;
         }
         ++blocks;
-        declared = adf->line_count;
-        EXPECT_GE(adf->channel_count, adf->columns) << path;
+        declared = adf_line_count(adf);
+        EXPECT_GE(adf_channel_count(adf), adf_column_count(adf)) << path;
     }
     EXPECT_EQ(blocks, 1) << path;
     EXPECT_EQ(lines, declared) << path;

@@ -86,7 +86,7 @@ long adf_read_back(const std::filesystem::path &path, int *columns) {
         if (result == 2) {
             ++lines;
             double value = 0.0;
-            for (long c = 0; c < adf->channel_count; ++c) {
+            for (long c = 0; c < adf_channel_count(adf); ++c) {
                 EXPECT_EQ(adf_get_value(adf, c, 0, &value), 0);
             }
             continue;
@@ -100,11 +100,11 @@ long adf_read_back(const std::filesystem::path &path, int *columns) {
             break;
         }
         ++blocks;
-        declared = adf->line_count;
+        declared = adf_line_count(adf);
         lines = 0;
-        if (blocks == 1 && columns != nullptr) *columns = static_cast<int>(adf->channel_count);
+        if (blocks == 1 && columns != nullptr) *columns = static_cast<int>(adf_channel_count(adf));
         // Every channel name stands for a column of its own.
-        EXPECT_EQ(adf->channel_count, adf->columns) << path;
+        EXPECT_EQ(adf_channel_count(adf), adf_column_count(adf)) << path;
     }
     if (blocks == 1 && first_block_lines < 0) first_block_lines = lines;
     EXPECT_EQ(blocks, 1) << path;
