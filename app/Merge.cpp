@@ -42,17 +42,19 @@ void read_value(merge_state &m, conv_channel &c, double *value) {
     if (m.read(value, c.handle) != 0) conv_fatal(conv_key::MDFLIB_INTERR);
 }
 
-// Moves a group on by one record during the priming; the group must have that record.
-void advance_priming(merge_state &m, conv_group &g) {
+// Moves a group on by one record: the later bracket becomes the earlier one, the next record the
+// later one. False when the group has no further record (t1 is then the former t2 already).
+bool advance(merge_state &m, conv_group &g) {
     g.t1 = g.t2;
     double time = 0.0;
-    if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
+    if (read_time(m, g, &time) == 1) return false;
     g.t2 = time;
     if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
     for (conv_channel &c : g.channels) {
         c.val1 = c.val2;
         read_value(m, c, &c.val2);
     }
+    return true;
 }
 
 // Fills the value columns of a group from index col on; first_line leaves out the t1 < t2 test,
@@ -131,7 +133,8 @@ void prime(merge_state &m) {
         if (read_time(m, g, &time) == 1) conv_fatal(conv_key::MDFGRP_RECERR, 2);
         g.t2 = time;
         for (conv_channel &c : g.channels) read_value(m, c, &c.val2);
-        while (g.t2 <= m.acttime) advance_priming(m, g);
+        while (g.t2 <= m.acttime)
+            if (!advance(m, g)) conv_fatal(conv_key::MDFGRP_RECERR, 2);
         col = fill_columns(m, g, col, true);
         if (m.s.trace_level == 2) dump_group(g, i);
     }
@@ -167,16 +170,7 @@ long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
                 conv_group &g = t.groups[i];
                 while (!end_reached && g.t2 <= m.acttime) {
                     moved = true;
-                    g.t1 = g.t2;
-                    double time = 0.0;
-                    if (read_time(m, g, &time) == 0) {
-                        g.t2 = time;
-                        if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
-                        for (conv_channel &c : g.channels) {
-                            c.val1 = c.val2;
-                            read_value(m, c, &c.val2);
-                        }
-                    } else {
+                    if (!advance(m, g)) {
                         // The group stands on its last record, t1 = t2 = acttime; the groups
                         // after it are not advanced in this pass.
                         end_reached = true;
