@@ -30,6 +30,7 @@
 //   group 4, every 1 s, 2 channels: fuel level (u16, table with interpolation), coolant
 //            temperature (s16, linear)
 // All groups start at 0 and end at the same time; the duration follows from SIZE.
+#include "mdf_image.h"
 #include "mdfint.h"
 #include "mdflib.h"
 
@@ -560,25 +561,13 @@ bool write_sorted(const std::string &name, std::vector<group_def> &groups) {
 // The unsorted file, byte by byte
 // ---------------------------------------------------------------------------------------------
 
-// Builds the blocks of the unsorted file in memory; positions are offsets in the file.
-struct UnsortedWriter {
-    std::vector<uint8_t> bytes;
-
+// Builds the blocks of the unsorted file in memory through the tools' byte writer; positions are
+// offsets in the file.
+struct UnsortedWriter : mdf_image {
     uint32_t add_block(const char *type, uint16_t size) {
-        auto at = static_cast<uint32_t>(bytes.size());
-        bytes.resize(bytes.size() + size, 0);
-        if (type != nullptr) {
-            bytes[at] = static_cast<uint8_t>(type[0]);
-            bytes[at + 1] = static_cast<uint8_t>(type[1]);
-            mdf_set_u16(&bytes[at], BLK_SIZE, size);
-        }
-        return at;
+        return static_cast<uint32_t>(block(type, size));
     }
-    uint8_t *at(uint32_t pos) { return &bytes[pos]; }
-    // A text into a zero-filled field of width bytes (without a zero byte when it fills it).
-    void text(uint32_t pos, const char *s, size_t width) {
-        std::memcpy(&bytes[pos], s, std::min(std::strlen(s), width));
-    }
+    uint8_t *at(uint32_t pos) { return &data[pos]; }
 };
 
 bool write_unsorted(const std::string &name, const std::vector<group_def> &groups) {
@@ -640,7 +629,7 @@ bool write_unsorted(const std::string &name, const std::vector<group_def> &group
             }
         }
     }
-    auto data_start = static_cast<uint32_t>(w.bytes.size());
+    auto data_start = static_cast<uint32_t>(w.data.size());
     mdf_set_u32(w.at(dg), DG_DATA, data_start);
 
     std::FILE *f = std::fopen(name.c_str(), "wb");
@@ -650,7 +639,7 @@ bool write_unsorted(const std::string &name, const std::vector<group_def> &group
     }
     std::vector<char> stream_buffer(1 << 20);
     std::setvbuf(f, stream_buffer.data(), _IOFBF, stream_buffer.size());
-    bool ok = std::fwrite(w.bytes.data(), 1, w.bytes.size(), f) == w.bytes.size();
+    bool ok = std::fwrite(w.data.data(), 1, w.data.size(), f) == w.data.size();
 
     // Records in time order; at equal times in group order.
     uint64_t end_ms = static_cast<uint64_t>(groups[0].records - 1) * groups[0].period_ms;

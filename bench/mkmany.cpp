@@ -19,6 +19,8 @@
 //                                    "0,4*x-40+0,0005*SQR(x-128)", RECORDS records
 //
 // N is at most 65535. Writes NAME.dat byte by byte (no library involved).
+#include "mdf_image.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,38 +30,23 @@
 
 namespace {
 
-struct Writer {
-    std::vector<uint8_t> b;
-
-    uint32_t pos() const { return static_cast<uint32_t>(b.size()); }
-    void u16(uint32_t at, uint16_t v) {
-        b[at] = static_cast<uint8_t>(v);
-        b[at + 1] = static_cast<uint8_t>(v >> 8);
-    }
-    void u32(uint32_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-    void text(uint32_t at, const char *s, std::size_t width) {
-        std::size_t n = std::strlen(s);
-        std::memcpy(&b[at], s, n < width ? n : width);
-    }
+// The file's bytes through the one byte writer of the tools (mdf_image).
+struct Writer : mdf_image {
+    uint32_t pos() const { return static_cast<uint32_t>(data.size()); }
+    void u16(uint32_t at, uint16_t v) { mdf_image::u16(at, v); }
+    void u32(uint32_t at, uint32_t v) { mdf_image::u32(at, v); }
     uint32_t block(const char *type, uint16_t size) {
-        uint32_t at = pos();
-        b.resize(b.size() + size, 0);
-        b[at] = static_cast<uint8_t>(type[0]);
-        b[at + 1] = static_cast<uint8_t>(type[1]);
-        u16(at + 2, size);
-        return at;
+        return static_cast<uint32_t>(mdf_image::block(type, size));
     }
     void put_float(float f) {
         uint32_t bits;
         std::memcpy(&bits, &f, 4);
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+        for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(bits >> (8 * i)));
     }
 
     void id_and_hd(uint16_t dgs) {
-        b.resize(64, 0);
-        std::memcpy(&b[0], "MDF     2.00    MKMANY  ", 24);
+        data.resize(64, 0);
+        std::memcpy(&data[0], "MDF     2.00    MKMANY  ", 24);
         u16(28, 200);
         uint32_t hd = block("HD", 164);
         u16(hd + 16, dgs);
@@ -150,7 +137,7 @@ int main(int argc, char **argv) {
         w.u32(dg + 16, w.pos());
         for (long r = 0; r < records; ++r) {
             w.put_float(static_cast<float>(r) * 0.01f);
-            for (uint32_t i = 0; i < 4096; ++i) w.b.push_back(static_cast<uint8_t>(i + r));
+            for (uint32_t i = 0; i < 4096; ++i) w.data.push_back(static_cast<uint8_t>(i + r));
         }
     } else if (shape == "formula") {
         w.id_and_hd(1);
@@ -164,7 +151,7 @@ int main(int argc, char **argv) {
         uint32_t cc = w.block("CC", static_cast<uint16_t>(46 + sizeof text));
         w.u16(cc + 42, 10);
         w.u16(cc + 44, static_cast<uint16_t>((sizeof text + 7) / 8));
-        std::memcpy(&w.b[cc + 46], text, sizeof text);
+        std::memcpy(&w.data[cc + 46], text, sizeof text);
         uint32_t link_at = cg + 8;
         for (long c = 0; c < n; ++c) {
             uint32_t cn;
@@ -182,7 +169,7 @@ int main(int argc, char **argv) {
         for (long r = 0; r < records; ++r) {
             w.put_float(static_cast<float>(r) * 0.01f);
             for (uint32_t i = 0; i < values; ++i)
-                w.b.push_back(static_cast<uint8_t>(i * 37 + static_cast<uint32_t>(r) * 11));
+                w.data.push_back(static_cast<uint8_t>(i * 37 + static_cast<uint32_t>(r) * 11));
         }
     } else if (shape == "onedg") {
         w.id_and_hd(1);
@@ -203,7 +190,7 @@ int main(int argc, char **argv) {
         w.u32(dg + 16, w.pos());
         for (long r = 0; r < records; ++r) {
             for (long g = 0; g < n && g < 255; ++g) {
-                w.b.push_back(static_cast<uint8_t>(g + 1));
+                w.data.push_back(static_cast<uint8_t>(g + 1));
                 w.put_float(static_cast<float>(r) * 0.01f);
                 w.put_float(static_cast<float>(g + r));
             }
@@ -213,7 +200,7 @@ int main(int argc, char **argv) {
     }
     std::string path = std::string(argv[4]) + ".dat";
     std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || std::fwrite(w.b.data(), 1, w.b.size(), f) != w.b.size() ||
+    if (f == nullptr || std::fwrite(w.data.data(), 1, w.data.size(), f) != w.data.size() ||
         std::fclose(f) != 0) {
         std::fprintf(stderr, "mkmany: cannot write %s\n", path.c_str());
         return 1;

@@ -13,17 +13,42 @@
 struct mdf_image {
     std::vector<uint8_t> data;
 
-    // Appends a zero-filled block of size bytes; with a type, its two identifier characters and
-    // its size field (offset 2, UINT16) are filled in. Returns the block's position.
-    std::size_t block(const char *type, std::size_t size) {
-        std::size_t at = data.size();
-        data.resize(at + size, 0);
+    // The byte writing itself, on any byte vector (the tests' builders keep their own vector):
+    // every writer of MDF bytes without the library goes through these.
+    // Appends a zero-filled block of size bytes (at least `room`, so that a block whose size
+    // field is below its header still gets its header); with a type, its two identifier
+    // characters and its size field (offset 2, UINT16) are filled in. Returns its position.
+    static std::size_t append_block(std::vector<uint8_t> &bytes, const char *type,
+                                    std::size_t size, std::size_t room = 0) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + std::max(size, room), 0);
         if (type != nullptr) {
-            std::memcpy(&data[at], type, 2);
-            u16(at + 2, static_cast<uint16_t>(size));
+            std::memcpy(&bytes[at], type, 2);
+            put_le(bytes, at + 2, static_cast<uint16_t>(size), 2);
         }
         return at;
     }
+    // The low `count` bytes of v, least significant first.
+    static void put_le(std::vector<uint8_t> &bytes, std::size_t at, uint64_t v, unsigned count) {
+        for (unsigned i = 0; i < count; ++i) bytes.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
+    }
+    // A text into a fixed-width field: at most field bytes; with zero_fill the rest of the field
+    // becomes zero, otherwise it is left as it is.
+    static void put_text(std::vector<uint8_t> &bytes, std::size_t at, const std::string &s,
+                         std::size_t field, bool zero_fill = false) {
+        for (std::size_t i = 0; i < field; ++i) {
+            if (i < s.size())
+                bytes.at(at + i) = static_cast<uint8_t>(s[i]);
+            else if (zero_fill)
+                bytes.at(at + i) = 0;
+            else
+                break;
+        }
+    }
+
+    // Appends a zero-filled block of size bytes; with a type, its two identifier characters and
+    // its size field (offset 2, UINT16) are filled in. Returns the block's position.
+    std::size_t block(const char *type, std::size_t size) { return append_block(data, type, size); }
     // A TX block holding the text and a zero byte; returns its position.
     std::size_t text_block(const std::string &s) {
         std::size_t at = block("TX", 4 + s.size() + 1);
@@ -37,16 +62,14 @@ struct mdf_image {
     void link(std::size_t at, std::size_t target) { u32(at, static_cast<uint32_t>(target)); }
     void real(std::size_t at, double v) { u64(at, double_bits(v)); }
     // The low `bytes` bytes of v, least significant first / most significant first.
-    void unsigned_le(std::size_t at, uint64_t v, unsigned bytes) {
-        for (unsigned i = 0; i < bytes; ++i) data[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
+    void unsigned_le(std::size_t at, uint64_t v, unsigned bytes) { put_le(data, at, v, bytes); }
     void unsigned_be(std::size_t at, uint64_t v, unsigned bytes) {
         for (unsigned i = 0; i < bytes; ++i)
             data[at + bytes - 1 - i] = static_cast<uint8_t>(v >> (8 * i));
     }
     // A text into a fixed-width field: at most field bytes, the rest of the field left as it is.
     void text(std::size_t at, const std::string &s, std::size_t field) {
-        std::memcpy(&data[at], s.data(), std::min(s.size(), field));
+        put_text(data, at, s, field);
     }
 
     // The low `bits` bits (1 to 64) of value as a field from bit first_bit of the record that

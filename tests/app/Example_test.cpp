@@ -266,12 +266,12 @@ TEST(ExampleWriter, FieldsAndTextBlocks) {
     std::size_t tx = f.text_block("abc");
     EXPECT_EQ(tx, 2u);
     EXPECT_EQ(f.data, (std::vector<uint8_t>{0, 0, 'T', 'X', 8, 0, 'a', 'b', 'c', 0}));
-    std::size_t at = f.block(nullptr, 8);
+    std::size_t at = f.block(nullptr, 10);
     f.unsigned_be(at, 0xA1B2C3, 3);
     f.unsigned_le(at + 3, 0xA1B2C3, 3);
-    f.link(at + 6, 0x0102);
+    f.link(at + 6, 0x0102); // a link is 4 bytes
     EXPECT_EQ(std::vector<uint8_t>(f.data.begin() + at, f.data.end()),
-              (std::vector<uint8_t>{0xA1, 0xB2, 0xC3, 0xC3, 0xB2, 0xA1, 0x02, 0x01}));
+              (std::vector<uint8_t>{0xA1, 0xB2, 0xC3, 0xC3, 0xB2, 0xA1, 0x02, 0x01, 0, 0}));
     EXPECT_EQ(mdf_image::float_bits(-2.0f), 0xC0000000u);
     EXPECT_EQ(mdf_image::double_bits(0.5), 0x3FE0000000000000u);
 }

@@ -2,6 +2,8 @@
 // with literal offsets, so that the library's own constants and writer are not trusted.
 #include "Mdfbuild_helper.h"
 
+#include "mdf_image.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,12 +15,7 @@ namespace mdfbuild {
 namespace {
 
 uint32_t append_block(Builder &b, const char *type, uint16_t size) {
-    uint32_t pos = b.size();
-    b.bytes.resize(b.bytes.size() + (size < 4 ? 4 : size), 0);
-    b.bytes[pos] = static_cast<uint8_t>(type[0]);
-    b.bytes[pos + 1] = static_cast<uint8_t>(type[1]);
-    b.set_u16(pos, 2, size);
-    return pos;
+    return static_cast<uint32_t>(mdf_image::append_block(b.bytes, type, size, 4));
 }
 
 } // namespace
@@ -176,23 +173,22 @@ void Builder::chain(uint32_t parent, uint16_t first_offset, const std::vector<ui
 }
 
 void Builder::set_u8(uint32_t pos, uint32_t off, uint8_t v) {
-    bytes.at(pos + off) = v;
+    mdf_image::put_le(bytes, pos + off, v, 1);
 }
 void Builder::set_u16(uint32_t pos, uint32_t off, uint16_t v) {
-    for (int i = 0; i < 2; ++i) bytes.at(pos + off + i) = static_cast<uint8_t>(v >> (8 * i));
+    mdf_image::put_le(bytes, pos + off, v, 2);
 }
 void Builder::set_u32(uint32_t pos, uint32_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes.at(pos + off + i) = static_cast<uint8_t>(v >> (8 * i));
+    mdf_image::put_le(bytes, pos + off, v, 4);
 }
 void Builder::set_u64(uint32_t pos, uint32_t off, uint64_t v) {
-    for (int i = 0; i < 8; ++i) bytes.at(pos + off + i) = static_cast<uint8_t>(v >> (8 * i));
+    mdf_image::put_le(bytes, pos + off, v, 8);
 }
 void Builder::set_real(uint32_t pos, uint32_t off, double v) {
     set_u64(pos, off, ieee(v));
 }
 void Builder::set_text(uint32_t pos, uint32_t off, const std::string &text, std::size_t width) {
-    for (std::size_t i = 0; i < width; ++i)
-        bytes.at(pos + off + i) = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
+    mdf_image::put_text(bytes, pos + off, text, width, true);
 }
 uint16_t Builder::u16(uint32_t pos, uint32_t off) const {
     return static_cast<uint16_t>(bytes.at(pos + off) | (bytes.at(pos + off + 1) << 8));
