@@ -18,22 +18,22 @@ struct Sls;
 // One value channel of a used group, in the order of the MDF channel numbers.
 struct conv_channel {
     mdf_channel_rec *handle = nullptr;
-    uint16_t bits = 0;      // 1 marks a bit channel: held, never interpolated
-    uint16_t data_type = 0; // shown in the trace only
-    int name_id = -1;       // id of the unique column name in channel_names
-    uint32_t number = 0;    // 1-based MDF channel number, the time channel counted
-    double val1 = 0.0;      // value at t1
-    double val2 = 0.0;      // value at t2
-    uint16_t bit_warned = 0;
+    std::uint16_t bits = 0;      // 1 marks a bit channel: held, never interpolated
+    std::uint16_t data_type = 0; // shown in the trace only
+    int name_id = -1;            // id of the unique column name in channel_names
+    std::uint32_t number = 0;    // 1-based MDF channel number, the time channel counted
+    double val1 = 0.0;           // value at t1
+    double val2 = 0.0;           // value at t2
+    std::uint16_t bit_warned = 0;
 };
 
 // One used group: a group with a time channel and at least one value channel.
 struct conv_group {
     mdf_group_rec *handle = nullptr;
     mdf_channel_rec *time_handle = nullptr;
-    bool time_unusable = false; // its time channel gives no numbers: the group is not used
+    bool time_unusable = false;         // its time channel gives no numbers: the group is not used
     std::vector<conv_channel> channels; // the value channels
-    uint32_t number = 0;                // 1-based MDF group number
+    std::uint32_t number = 0;           // 1-based MDF group number
     double t1 = 0.0;                    // earlier bracketing time stamp
     double t2 = 0.0;                    // later bracketing time stamp
 };

@@ -37,7 +37,7 @@ struct Sls {
 struct sls_index {
     struct slot {
         int id;
-        uint32_t hash;
+        std::uint32_t hash;
     };
     std::vector<slot> slots; // a power of two in size, at most half full
     std::size_t entries = 0;
@@ -84,8 +84,8 @@ unsigned entry_counter(const Sls *l, int pos) {
 }
 
 // FNV-1a over the string's characters.
-uint32_t text_hash(const char *s, std::size_t len) {
-    uint32_t h = 2166136261u;
+std::uint32_t text_hash(const char *s, std::size_t len) {
+    std::uint32_t h = 2166136261u;
     for (std::size_t i = 0; i < len; ++i) {
         h ^= static_cast<unsigned char>(s[i]);
         h *= 16777619u;
@@ -98,7 +98,7 @@ constexpr std::size_t FIRST_SLOTS = 64;
 // The id of the entry whose text is s (len characters), or SLS_NOT_FOUND.
 int index_find(const Sls *l, const char *s, std::size_t len) {
     const sls_index &x = *l->index;
-    const uint32_t h = text_hash(s, len);
+    const std::uint32_t h = text_hash(s, len);
     const std::size_t mask = x.slots.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
         const sls_index::slot &slot = x.slots[i];
@@ -110,7 +110,7 @@ int index_find(const Sls *l, const char *s, std::size_t len) {
     }
 }
 
-void index_put(sls_index &x, int id, uint32_t h) {
+void index_put(sls_index &x, int id, std::uint32_t h) {
     const std::size_t mask = x.slots.size() - 1;
     std::size_t i = h & mask;
     while (x.slots[i].id >= 0) i = (i + 1) & mask;
@@ -210,11 +210,12 @@ int sls_add(Sls *list, const char *s) {
     if (found != SLS_NOT_FOUND) return found;
 
     // Sizes are kept in int: an entry or a buffer beyond INT_MAX bytes is a memory shortage.
-    const int64_t n64 = static_cast<int64_t>(len) + list->head_bytes + 1;
+    const std::int64_t n64 = static_cast<std::int64_t>(len) + list->head_bytes + 1;
     if (n64 > INT32_MAX) return SLS_NO_MEMORY;
     const int n = static_cast<int>(n64);
     if (list->free < n) {
-        const int64_t step = n > list->growth ? 2 * static_cast<int64_t>(n) : list->growth;
+        const std::int64_t step =
+            n > list->growth ? 2 * static_cast<std::int64_t>(n) : list->growth;
         if (list->capacity + step > INT32_MAX) return SLS_NO_MEMORY;
         void *grown = std::realloc(list->data, static_cast<size_t>(list->capacity + step));
         if (!grown) return SLS_NO_MEMORY;
