@@ -44,7 +44,7 @@ lng_row msg_rows[] = {
 
 lng_module msg_texts = {msg_rows, std::size(msg_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
 
-const char *msg_text(const char *key) {
+const char *own_text(const char *key) {
     return lng__module_text(&msg_texts, key);
 }
 
@@ -96,7 +96,7 @@ std::FILE *out_stream() {
 [[noreturn]] void msg_fatal(const char *location, const char *key, ...) {
     va_list args;
     va_start(args, key);
-    fatal_v(location, key, msg_text(key), args);
+    fatal_v(location, key, own_text(key), args);
 }
 
 // No line buffer could be allocated: the report cannot use the buffers, so it is written
@@ -105,8 +105,8 @@ std::FILE *out_stream() {
     msg_state &s = state();
     std::FILE *out = out_stream();
     std::fprintf(out, "%s[%s %ld.%s MSG_SPACEERR]  %s\n    %s", s.column != 0 ? "\n" : "",
-                 s.module_name, ++s.counters[MSG_FATERR], msg_text("MSG_FATERR"), location,
-                 msg_text("MSG_SPACEERR"));
+                 s.module_name, ++s.counters[MSG_FATERR], own_text("MSG_FATERR"), location,
+                 own_text("MSG_SPACEERR"));
     std::fflush(out);
     std::exit(1);
 }
@@ -329,7 +329,7 @@ void msg_header(int type, const char *location, const char *key) {
         case 'i': buffer_printf(buffer, length, format, key != nullptr ? key : ""); break;
         case 'l': buffer_printf(buffer, length, format, location != nullptr ? location : ""); break;
         case 'm': buffer_printf(buffer, length, format, s.module_name); break;
-        case 't': buffer_printf(buffer, length, format, msg_text(TYPE_KEYS[type])); break;
+        case 't': buffer_printf(buffer, length, format, own_text(TYPE_KEYS[type])); break;
         default: msg_fatal("msg_header()", "MSG_HEADFMT_INVALINTERR", piece.directive);
         }
     }
