@@ -107,9 +107,12 @@ void next_line_time(merge_state &m) {
     if (m.s.trace_level == 2) std::printf("acttime = %1.7g\n", m.acttime);
 }
 
+// A line that cannot be written (a full disk) ends the conversion: the file is incomplete, and
+// its header line keeps its open count.
 void write_line(merge_state &m) {
     if (m.s.trace_level == 2) dump_columns(m);
-    adf_write_values(m.t.adf, m.t.line_values.data());
+    if (adf_write_values(m.t.adf, m.t.line_values.data()) == ADF_ERR_WRITE)
+        conv_fatal(conv_key::ADFFIL_CLOSE_ERR, conv.adf_name);
 }
 
 // The first line: it lies at the latest first time stamp of all groups (not below 0), every group
@@ -153,7 +156,7 @@ void progress(long n) {
 } // namespace
 
 long conv_lines_written(const conv_tables &t) {
-    return adf_lines_written(t.adf);
+    return adf_lines_stored(t.adf);
 }
 
 long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
@@ -184,10 +187,12 @@ long conv_merge(conv_tables &t, const conv_settings &s, conv_read_fn read) {
             if (!moved) conv_fatal(conv_key::MDFLIB_INTERR);
             fill_triggers(m, col);
             write_line(m);
-            if (s.trace_level == 1) progress(conv_lines_written(t));
+            if (s.trace_level == 1) progress(adf_lines_written(t.adf));
             next_line_time(m);
         } while (!end_reached);
     }
+    // Counted once the file has taken them.
+    if (adf_flush(t.adf) == ADF_ERR_WRITE) conv_fatal(conv_key::ADFFIL_CLOSE_ERR, conv.adf_name);
     long lines = conv_lines_written(t);
     if (s.trace_level == 1) msg_append(conv_text(conv_key::TRACE_ALLLIN), lines);
     return lines;

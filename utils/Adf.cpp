@@ -55,7 +55,11 @@ struct adf_file {
     int pending_result;        // what to report for it
 
     // Writer internals.
-    int write_failed;                // a write, positioning or close failed: ADF_ERR_WRITE
+    int write_failed;                // a write or the close failed: ADF_ERR_WRITE, bytes are lost
+    int position_failed;             // an open header line could not be rewritten: ADF_ERR_WRITE
+    std::string pending;             // value lines not yet handed to the file
+    long pending_lines;              // how many
+    long lines_stored;               // value lines of the block the file has taken
     std::vector<unsigned char> fast; // per channel: written by the fast default formatter
     long printf_channels;            // channels written through printf with their own format
     std::vector<char> stream_buffer; // the stream's buffer (ADF_STREAM_BUFFER bytes)
@@ -263,6 +267,25 @@ bool put(adf_file *a, const char *p, size_t n) {
     return false;
 }
 
+// Value lines are collected and handed to the file in pieces of about this size; a line counts as
+// stored once the write of its piece and the flush of the stream behind it have succeeded.
+constexpr size_t PENDING_LIMIT = 64 * 1024;
+
+// Hands the pending value lines to the file. False (remembered for adf_close) when that fails:
+// the lines are then not stored, and none after them will be.
+bool flush_pending(adf_file *a) {
+    if (a->write_failed) return false;
+    if (!a->pending.empty() && !put(a, a->pending.data(), a->pending.size())) return false;
+    if (std::fflush(a->stream) != 0) {
+        a->write_failed = 1;
+        return false;
+    }
+    a->lines_stored += a->pending_lines;
+    a->pending.clear();
+    a->pending_lines = 0;
+    return true;
+}
+
 int header_text(char *buf, size_t size, long channels, long lines) {
     return std::snprintf(buf, size, "# %5ld %10ld\n", channels, lines);
 }
@@ -275,17 +298,18 @@ bool header_written(const adf_file *a) {
 // A position that cannot be queried or changed, and a count that would change the length of the
 // line (and so overwrite the channel line), are remembered as write failures.
 void fix_open_header(adf_file *a) {
+    if (!flush_pending(a)) return;
     char old_line[64], new_line[64];
     const int old_len = header_text(old_line, sizeof old_line, a->channel_count, -1);
     const int new_len = header_text(new_line, sizeof new_line, a->channel_count, a->lines_written);
     std::fpos_t here;
     if (new_len != old_len || std::fgetpos(a->stream, &here) != 0 ||
         std::fsetpos(a->stream, &a->header_pos) != 0) {
-        a->write_failed = 1;
+        a->position_failed = 1;
         return;
     }
     put(a, new_line, static_cast<size_t>(new_len));
-    if (std::fsetpos(a->stream, &here) != 0) a->write_failed = 1;
+    if (std::fsetpos(a->stream, &here) != 0) a->position_failed = 1;
 }
 
 // Ends the current block before a new one or the close: an open line count is written into the
@@ -626,7 +650,8 @@ int adf_write_comment(adf_file *adf, const char *text) {
             }
         }
         out.push_back('\n');
-        if (put(adf, out.data(), out.size())) adf->file_lines += lines;
+        adf->pending += out; // in order with the value lines
+        adf->file_lines += lines;
     } catch (const std::exception &) {
         return ADF_ERR_MEMORY;
     }
@@ -636,6 +661,7 @@ int adf_write_comment(adf_file *adf, const char *text) {
 int adf_init_header(adf_file *adf, long channel_count, long line_count) {
     if (!is_writer(adf)) return ADF_ERR_MODE;
     CNumericLocale c_locale;
+    flush_pending(adf);
     const int ended = end_block(adf);
     if (ended != ADF_OK) return ended;
     if (channel_count <= 0) return ADF_ERR_CHANCOUNT;
@@ -645,6 +671,7 @@ int adf_init_header(adf_file *adf, long channel_count, long line_count) {
     adf->line_count = 0;
     adf->channels_defined = 0;
     adf->lines_written = 0;
+    adf->lines_stored = 0;
     adf->header_noted = 0;
     try {
         adf->names.assign(channel_count, std::string());
@@ -714,8 +741,9 @@ int adf_write_header(adf_file *adf) {
     if (adf->channels_defined != adf->channel_count) return ADF_ERR_CHANNELS;
     CNumericLocale c_locale;
     if (adf->line_count == -1) {
+        flush_pending(adf);
         adf->header_noted = std::fgetpos(adf->stream, &adf->header_pos) == 0;
-        if (!adf->header_noted) adf->write_failed = 1;
+        if (!adf->header_noted) adf->position_failed = 1;
     }
     char head[64];
     const int n = header_text(head, sizeof head, adf->channel_count, adf->line_count);
@@ -728,8 +756,9 @@ int adf_write_header(adf_file *adf) {
             write_name(out, adf, i);
         }
         out.push_back('\n');
-        if (put(adf, head, static_cast<size_t>(n)) && put(adf, out.data(), out.size()))
-            adf->file_lines += 2;
+        adf->pending.append(head, static_cast<size_t>(n));
+        adf->pending += out;
+        adf->file_lines += 2;
     } catch (const std::exception &) {
         return ADF_ERR_MEMORY;
     }
@@ -769,13 +798,25 @@ int adf_write_values(adf_file *adf, const double *values) {
             adf->last_values[i] = v;
         }
         out[pos++] = '\n';
-        if (!put(adf, out.data(), pos)) return ADF_OK; // remembered; the line is not counted
+        if (adf->write_failed) return ADF_ERR_WRITE;
+        adf->pending.append(out.data(), pos);
     } catch (const std::exception &) {
         return ADF_ERR_MEMORY;
     }
+    ++adf->pending_lines;
     ++adf->lines_written;
     ++adf->file_lines;
+    if (adf->pending.size() >= PENDING_LIMIT && !flush_pending(adf)) return ADF_ERR_WRITE;
     return ADF_OK;
+}
+
+int adf_flush(adf_file *adf) {
+    if (!is_writer(adf)) return ADF_ERR_MODE;
+    return flush_pending(adf) ? ADF_OK : ADF_ERR_WRITE;
+}
+
+long adf_lines_stored(const adf_file *adf) {
+    return is_writer(adf) ? adf->lines_stored : ADF_ERR_MODE;
 }
 
 int adf_close(adf_file *adf) {
@@ -783,9 +824,10 @@ int adf_close(adf_file *adf) {
     int result = ADF_OK;
     if (adf->access_mode == MODE_WRITE) {
         CNumericLocale c_locale;
+        flush_pending(adf);
         result = end_block(adf);
         if (std::fclose(adf->stream) != 0) adf->write_failed = 1;
-        if (adf->write_failed) result = ADF_ERR_WRITE;
+        if (adf->write_failed || adf->position_failed) result = ADF_ERR_WRITE;
     } else {
         std::fclose(adf->stream);
     }

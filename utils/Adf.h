@@ -38,8 +38,9 @@ constexpr int ADF_ERR_MODE = -12;       // the handle is missing or has the wron
 
 // adf_close on a writing handle: the file is incomplete or damaged. Some write to the file
 // failed (a full disk), the file position could not be queried or changed to rewrite an open
-// header line (the output is a pipe, say), or closing the stream failed. The writing operations
-// themselves return 0 in these cases; only adf_close reports them, with this code, ahead of -7.
+// header line (the output is a pipe, say), or closing the stream failed. adf_close reports them
+// with this code, ahead of -7; adf_write_values and adf_flush report a failed write of value lines
+// with it at once, the other writing operations return 0.
 constexpr int ADF_ERR_WRITE = -13;
 
 // Reader: a line longer than ADF_MAX_LINE characters, or a last line of the file that is not
@@ -100,8 +101,13 @@ int adf_define_channel(adf_file *adf, const char *name, int kind, const char *fo
 int adf_write_header(adf_file *adf);
 
 // Writes one value line: a blank and each channel's value in its format. Values that are not
-// finite are written "nan", "-nan", "inf", "-inf". 0, ADF_ERR_MODE, ADF_ERR_LINESFULL.
+// finite are written "nan", "-nan", "inf", "-inf". Lines are handed to the file in large pieces:
+// ADF_ERR_WRITE when that fails (here, or for an earlier piece: the file is incomplete from then
+// on). 0, ADF_ERR_MODE, ADF_ERR_LINESFULL, ADF_ERR_WRITE.
 int adf_write_values(adf_file *adf, const double *values);
+
+// Hands every line written so far to the file. 0, ADF_ERR_MODE, ADF_ERR_WRITE.
+int adf_flush(adf_file *adf);
 
 // Writing handle: fixes an open header line, closes the file and releases the handle.
 // 0, ADF_ERR_WRITE (the file is incomplete: see above), ADF_ERR_LINESDIFFER; ADF_ERR_MODE for a
@@ -140,8 +146,12 @@ long adf_channel_count(const adf_file *adf);
 // Declared value lines of the current block; writer: -1 while the count is open.
 long adf_line_count(const adf_file *adf);
 
-// Value lines written (reader: read) in the current block so far.
+// Value lines written (reader: read) in the current block so far; a writer counts the lines it
+// has taken, some of which may still wait to be handed to the file.
 long adf_lines_written(const adf_file *adf);
+// Writer: value lines of the current block that the file has taken (their write and the flush
+// of the stream behind them succeeded). ADF_ERR_MODE for a reading handle.
+long adf_lines_stored(const adf_file *adf);
 
 // Lines of the file written or read so far, comments and skipped lines included.
 long adf_file_lines(const adf_file *adf);

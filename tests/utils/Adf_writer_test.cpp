@@ -307,15 +307,21 @@ TEST_F(AdfWriter, FullDiskIsReportedByClose) {
     EXPECT_EQ(adf_write_comment(a, "small"), 0);
     EXPECT_EQ(adf_close(a), ADF_ERR_WRITE);
 
-    // Lost while writing: every operation still answers 0, and lines that failed do not count.
+    // Lost while writing: the first value line whose piece cannot be written says so, and from
+    // then on every value line; no line counts as stored.
     a = adf_open_write(link.string().c_str());
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(adf_init_header(a, 3, -1), 0);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(adf_define_channel(a, "v", ADF_PLAIN, nullptr), 0);
     ASSERT_EQ(adf_write_header(a), 0);
     const double v[] = {1.25, 2.5, 3.75};
-    for (int i = 0; i < 1000; ++i) ASSERT_EQ(adf_write_values(a, v), 0);
-    EXPECT_LT(adf_lines_written(a), 1000);
+    int first_failure = -1;
+    for (int i = 0; i < 10000 && first_failure < 0; ++i)
+        if (adf_write_values(a, v) != 0) first_failure = i;
+    EXPECT_GT(first_failure, 0); // the lines are handed over in pieces
+    EXPECT_EQ(adf_write_values(a, v), ADF_ERR_WRITE);
+    EXPECT_EQ(adf_flush(a), ADF_ERR_WRITE);
+    EXPECT_EQ(adf_lines_stored(a), 0);
     EXPECT_EQ(adf_close(a), ADF_ERR_WRITE);
 }
 
