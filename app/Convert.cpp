@@ -148,6 +148,8 @@ void walk_channels(conv_tables &t, conv_group &entry, std::uint32_t g, std::uint
             ch.number = c;
             ch.bit_warned = 0;
             ch.name_id = conv_unique_name(t, name, g, c);
+            const char *unit = nullptr;
+            if (mdfchn_conversion(channel, nullptr, &unit) == 0 && unit != nullptr) ch.unit = unit;
             entry.channels.push_back(ch);
             if (s.trace_level == 2) {
                 std::printf("%d. value channel\n", static_cast<int>(entry.channels.size() - 1));
@@ -294,6 +296,7 @@ int conv_run(void) {
     s.trace_level = conv.trace_level;
     s.trigger_flag = conv.trigger_flag;
     s.interpolation_flag = conv.interpolation_flag;
+    s.digits = conv.digits;
     try {
         conv_convert(conv.dat_name, conv.adf_name, conv.tmp_name, s);
     } catch (const std::bad_alloc &) {

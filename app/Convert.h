@@ -20,6 +20,7 @@ struct conv_channel {
     mdf_channel_rec *handle = nullptr;
     std::uint16_t bits = 0;      // 1 marks a bit channel: held, never interpolated
     std::uint16_t data_type = 0; // shown in the trace only
+    std::string unit;            // the physical unit of its conversion block ("" if none)
     int name_id = -1;            // id of the unique column name in channel_names
     std::uint32_t number = 0;    // 1-based MDF channel number, the time channel counted
     double val1 = 0.0;           // value at t1
@@ -32,6 +33,7 @@ struct conv_group {
     mdf_group_rec *handle = nullptr;
     mdf_channel_rec *time_handle = nullptr;
     bool time_unusable = false;         // its time channel gives no numbers: the group is not used
+    bool equal_times_warned = false;    // MDFGRP_TIMEEQUAL_WARN given for it
     std::vector<conv_channel> channels; // the value channels
     std::uint32_t number = 0;           // 1-based MDF group number
     double t1 = 0.0;                    // earlier bracketing time stamp
@@ -58,6 +60,7 @@ struct conv_settings {
     int trace_level = 1;
     int trigger_flag = 0;
     int interpolation_flag = 1;
+    int digits = 7; // significant digits of every column ("%1.<digits>g")
 };
 
 // Column name of a value channel as it may stand in an ADF channel line: blanks at both ends are

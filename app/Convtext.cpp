@@ -93,6 +93,17 @@ lng_row conv_rows[] = {
       "Generiert Triggerkanal f\x81"
       "r jede Kanalgruppe, Format: __trig_<Kanalgruppennummer>"}},
     {"TRAXCON_NOIPOLHLP", {"switch off linear interpolation", "Schalte lineare Interpolation ab"}},
+    {"TRAXCON_DIGITSHLP",
+     {"significant digits of every column, 1 to 17 (17 reads back exactly)",
+      "Signifikante Stellen jeder Spalte, 1 bis 17 (17 wird exakt zur\x81"
+      "ckgelesen)"}},
+    {"MDFGRP_TIMEEQUAL_WARN",
+     {"group %d has equal consecutive time stamps (first at %s)\n",
+      "Gruppe %d hat gleiche aufeinanderfolgende Zeitstempel (erstmals bei %s)\n"}},
+    {"ADF_TIMEDIGITS_WARN",
+     {"lines at %s and later print the same time - more digits show them apart (/digits=)\n",
+      "Zeilen bei %s und sp\x84"
+      "ter zeigen dieselbe Zeit - mehr Stellen unterscheiden sie (/digits=)\n"}},
     {"TRACE_CHNGRP",
      {"total of %hu value channels found in %hu groups:\n", "Insgesamt %hu Werte-Kan\x84"
                                                             "le in %hu Gruppen gefunden:\n"}},

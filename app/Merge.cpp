@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,7 +25,30 @@ struct merge_state {
     const conv_settings &s;
     conv_read_fn read;
     double acttime = 0.0;
+    char last_time[40] = "";  // the TIME text of the line written last
+    bool time_warned = false; // ADF_TIMEDIGITS_WARN given
 };
+
+// A time as the TIME column shows it ("%1.<digits>g", decimal point ".").
+void time_text(const merge_state &m, double time, char (&text)[40]) {
+    if (m.s.digits == 7)
+        adf_format_default(text, time);
+    else
+        std::snprintf(text, sizeof text, "%1.*g", m.s.digits, time);
+}
+
+// Equal consecutive time stamps of a group: "times equal" in the full trace, otherwise one
+// warning per group.
+void equal_times(merge_state &m, conv_group &g) {
+    if (m.s.trace_level == 2) {
+        std::fputs("times equal\n", stdout);
+    } else if (!g.equal_times_warned) {
+        g.equal_times_warned = true;
+        char text[40];
+        time_text(m, g.t2, text);
+        conv_message(MSG_WARN, conv_key::MDFGRP_TIMEEQUAL_WARN, static_cast<int>(g.number), text);
+    }
+}
 
 // A time stamp of a group: 0 read, 1 no further record. Any other status (an MDFLIB error, which
 // the library has printed itself and which it would repeat on every later read) and a time
@@ -49,7 +73,7 @@ bool advance(merge_state &m, conv_group &g) {
     double time = 0.0;
     if (read_time(m, g, &time) == 1) return false;
     g.t2 = time;
-    if (g.t2 == g.t1) std::fputs("times equal\n", stdout);
+    if (g.t2 == g.t1) equal_times(m, g);
     for (conv_channel &c : g.channels) {
         c.val1 = c.val2;
         read_value(m, c, &c.val2);
@@ -111,6 +135,14 @@ void next_line_time(merge_state &m) {
 // its header line keeps its open count.
 void write_line(merge_state &m) {
     if (m.s.trace_level == 2) dump_columns(m);
+    // Two lines with the same TIME text cannot be told apart in the file: say so once.
+    char text[40];
+    time_text(m, m.acttime, text);
+    if (!m.time_warned && std::strcmp(text, m.last_time) == 0) {
+        m.time_warned = true;
+        conv_message(MSG_WARN, conv_key::ADF_TIMEDIGITS_WARN, text);
+    }
+    std::memcpy(m.last_time, text, sizeof text);
     if (adf_write_values(m.t.adf, m.t.line_values.data()) == ADF_ERR_WRITE)
         conv_fatal(conv_key::ADFFIL_CLOSE_ERR, conv.adf_name);
 }

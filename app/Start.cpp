@@ -4,6 +4,7 @@
 #include "Argv.h"
 #include "Msg.h"
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 
@@ -11,12 +12,25 @@ conv_state conv = {};
 
 namespace {
 
+// The significant digits of the columns: 1 to 17 (17 digits read back to the same double); any
+// other value is a conversion error and leaves the setting as it was.
+void save_digits(void *dest, const char *value) {
+    int digits = 0;
+    char end = '\0';
+    if (std::sscanf(value, "%i%c", &digits, &end) != 1 || digits < 1 || digits > 17) {
+        argv_conv_error();
+        return;
+    }
+    *static_cast<int *>(dest) = digits;
+}
+
 // The argument table; the argument utility keeps a reference to it and sorts it in place.
 argv_entry conv_arguments[] = {
     {"", 1, nullptr, nullptr, conv_key::TRAXCON_FILHLP, argv_save_string, &conv.file_base_name},
     {"trace", 0, nullptr, "1", conv_key::TRAXCON_TRACEHLP, argv_save_int, &conv.trace_level},
     {"trig", 0, "1", "0", conv_key::TRAXCON_TRIGHLP, argv_save_int, &conv.trigger_flag},
     {"noipol", 0, "0", "1", conv_key::TRAXCON_NOIPOLHLP, argv_save_int, &conv.interpolation_flag},
+    {"digits", 0, nullptr, "7", conv_key::TRAXCON_DIGITSHLP, save_digits, &conv.digits},
 };
 
 // name = base + extension; the caller has checked that it fits.

@@ -23,6 +23,7 @@ struct conv_state {
     int trace_level;               // 0 none, 1 standard, 2 full (stdout); other values act as 0
     int trigger_flag;              // nonzero: one trigger column per group
     int interpolation_flag;        // nonzero: linear interpolation; 0: hold the earlier sample
+    int digits;                    // significant digits of every column, 1 to 17 (default 7)
     char dat_name[CONV_NAME_SIZE]; // base + ".dat"; the MDF input (tmp_name once sorted)
     char adf_name[CONV_NAME_SIZE]; // base + ".adf"; the ADF output
     char tmp_name[CONV_NAME_SIZE]; // base + ".tmp"; the sorted copy of an unsorted input
@@ -74,6 +75,9 @@ inline constexpr const char TRAXCON_FILHLP[] = "TRAXCON_FILHLP";
 inline constexpr const char TRAXCON_TRACEHLP[] = "TRAXCON_TRACEHLP";
 inline constexpr const char TRAXCON_TRIGHLP[] = "TRAXCON_TRIGHLP";
 inline constexpr const char TRAXCON_NOIPOLHLP[] = "TRAXCON_NOIPOLHLP";
+inline constexpr const char TRAXCON_DIGITSHLP[] = "TRAXCON_DIGITSHLP";
+inline constexpr const char MDFGRP_TIMEEQUAL_WARN[] = "MDFGRP_TIMEEQUAL_WARN";
+inline constexpr const char ADF_TIMEDIGITS_WARN[] = "ADF_TIMEDIGITS_WARN";
 inline constexpr const char TRAXCON_NAMELEN_ERR[] = "TRAXCON_NAMELEN_ERR";
 inline constexpr const char MDFLIB_OPEN_ERR[] = "MDFLIB_OPEN_ERR";
 inline constexpr const char MDFLIB_CLOSE_ERR[] = "MDFLIB_CLOSE_ERR";

@@ -89,8 +89,13 @@ TEST(Convert, EqualTimes) {
     mdfb_file f;
     f.groups = {mdfb_simple_group({0, 1, 1, 2, 3}, {0, 10, 11, 20, 30}, "A"),
                 mdfb_simple_group({0, 0.5, 1.5, 2.5}, {0, 5, 15, 25}, "B")};
+    // One warning for the group outside the full trace; "times equal" in it.
     golden_result r = convert_case("times_equal", f, "=e", 0);
-    EXPECT_EQ(r.out, "times equal\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("WARNING MDFGRP_TIMEEQUAL_WARN"), std::string::npos) << r.err;
+    r = convert_case("times_equal_trace2", f, "/trace=2 =e", 0);
+    EXPECT_NE(r.out.find("times equal\n"), std::string::npos);
+    EXPECT_EQ(r.err.find("MDFGRP_TIMEEQUAL_WARN"), std::string::npos) << r.err;
 }
 
 mdfb_file one_record_file() {

@@ -254,6 +254,10 @@ TEST_P(Damaged, BaseFileConverts) {
         EXPECT_NE(left_out, std::string::npos) << err;
         if (left_out != std::string::npos) err.erase(left_out, 23);
     }
+    // Its float time channels have stamps a 7-digit TIME column cannot tell apart (the warning
+    // that suggests /digits), and nothing else.
+    const std::size_t digits = err.find("WARNING ADF_TIMEDIGITS_WARN");
+    if (digits != std::string::npos) err.erase(digits, 27);
     EXPECT_EQ(err.find("ERROR"), std::string::npos) << r.err;
     EXPECT_EQ(err.find("WARNING"), std::string::npos) << r.err;
     EXPECT_EQ(err.find("MDFFIL_UNSORTED") != std::string::npos, unsorted()) << r.err;

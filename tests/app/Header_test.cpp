@@ -32,9 +32,9 @@ TEST_F(Header, ColumnsAndKgKnLine) {
     run.s.trace_level = 0;
     fake_convert(run, {two_channel_group(), one_channel_group()});
     EXPECT_EQ(run.adf_text, "#     4          2\n# TIME n v sw\n! kg/kn 1/1 1/2 2/1\n"
-                            " 0 1 3 0\n 1 2 4 0\n");
-    // The group positions are shown at every trace level, and at level 0 nothing else.
-    EXPECT_EQ(run.err, "    group 1:\n    group 2:\n");
+                            "! unit - - -\n 0 1 3 0\n 1 2 4 0\n");
+    // Level 0 shows no group lines.
+    EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "");
 }
 
@@ -58,9 +58,9 @@ TEST_F(Header, TriggerColumnsAndTrace) {
 TEST_F(Header, GermanTexts) {
     conv_set_language(1);
     fake_run run;
-    run.s.trace_level = 0;
+    run.s.trace_level = 1;
     fake_convert(run, {one_channel_group()});
-    EXPECT_EQ(run.err, "    Kanalgruppe 1:\n");
+    EXPECT_NE(run.err.find("    Kanalgruppe 1:\n"), std::string::npos) << run.err;
 }
 
 TEST_F(Header, KgKnLineOfManyColumnsWrittenWhole) {

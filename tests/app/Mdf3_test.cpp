@@ -186,7 +186,7 @@ TEST(Mdf3, GroupsWithoutNumbersAndConversionsWithoutRule) {
     EXPECT_EQ(count(r.err, "MDFCHN_NOTNUM_ERR"), 2u);
     EXPECT_EQ(count(r.err, "MDFCHN_FORMULA_WARN"), 1u);
     EXPECT_EQ(count(r.err, "MDFCHN_CONVTYPE_WARN"), 1u);
-    EXPECT_NE(r.adf.find("# TIME F U\n! kg/kn 1/1 1/2\n 0 0 7\n 1 0 9\n"), std::string::npos)
+    EXPECT_NE(r.adf.find("# TIME F U\n! kg/kn 1/1 1/2\n! unit - -\n 0 0 7\n 1 0 9\n"), std::string::npos)
         << r.adf;
 }
 

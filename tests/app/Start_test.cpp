@@ -26,6 +26,10 @@ const std::string HELP_DE = "[TRAXCON 1.NACHRICHT HELP]  \n"
                             "            /? : Aufruf-Information\n"
                             "            =e : setze Sprache auf ENGLISCH\n"
                             "            =d : setze Sprache auf DEUTSCH\n"
+                            "            /digits=[7] : Signifikante Stellen jeder Spalte, 1 bis 17 "
+                            "(17 wird\n"
+                            "                          exakt zur\x81"
+                            "ckgelesen)\n"
                             "            /noipol : Schalte lineare Interpolation ab\n"
                             "            /trace=[1] : Trace nach stdout, 0:kein, 1:standard, "
                             "2:komplett\n"
@@ -45,6 +49,9 @@ const std::string HELP_EN = "[TRAXCON 1.INFORMATION HELP]  \n"
                             "            /? : usage information\n"
                             "            =e : set language ENGLISH \n"
                             "            =d : set language GERMAN \n"
+                            "            /digits=[7] : significant digits of every column, 1 to 17 "
+                            "(17 reads\n"
+                            "                          back exactly)\n"
                             "            /noipol : switch off linear interpolation\n"
                             "            /trace=[1] : trace to stdout, 0: none, 1:default, 2:full\n"
                             "            /trig : generate trigger channel for each group, format:\n"
@@ -321,6 +328,7 @@ TEST(ConvText, EveryKeyIsInTheTableInBothLanguages) {
         "BITVALERR",         "MDFFIL_GROUPS_ERR", "TRAXCON_NAMELEN_ERR", "MDFFIL_VERSION_ERR",
         "MDFFIL_UNFIN_TXT",  "MDFFIL_V4_TXT",     "MDFCHN_NOTNUM_ERR",   "MDFGRP_TIMENUM_ERR",
         "MDFCHN_DTYPE_TXT",  "MDFCHN_CTYPE_TXT",  "MDFCHN_FORMULA_WARN", "MDFCHN_CONVTYPE_WARN",
+        "TRAXCON_DIGITSHLP", "MDFGRP_TIMEEQUAL_WARN", "ADF_TIMEDIGITS_WARN",
     };
     ASSERT_EQ(conv_texts.count, std::size(keys));
     for (int language : {0, 1}) {
