@@ -171,7 +171,14 @@ run_result run_program(const std::string &program, const std::vector<std::string
     return result;
 }
 
+bool traxcon_launched() {
+    return TRAXCON_LAUNCHER[0] != '\0';
+}
+
 run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd,
                        double time_limit) {
-    return run_program(TRAXCON_BIN, args, cwd, time_limit);
+    if (!traxcon_launched()) return run_program(TRAXCON_BIN, args, cwd, time_limit);
+    std::vector<std::string> line{TRAXCON_BIN};
+    line.insert(line.end(), args.begin(), args.end());
+    return run_program(TRAXCON_LAUNCHER, line, cwd, time_limit);
 }

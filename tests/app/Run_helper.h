@@ -21,9 +21,15 @@ struct run_result {
 run_result run_program(const std::string &program, const std::vector<std::string> &args,
                        const std::string &cwd = "", double time_limit = 0);
 
-// run_program on the traxcon binary of this build.
+// run_program on the traxcon binary of this build, or on the binary the build was configured to
+// test (TRAXCON_TEST_PROGRAM) through its launcher (TRAXCON_TEST_LAUNCHER; traxcon.exe through
+// Wine).
 run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd = "",
                        double time_limit = 0);
+
+// True when run_traxcon starts the converter through a launcher: a Windows program under Wine,
+// whose standard output, standard error and ADF file are text-mode files (CR LF line ends).
+bool traxcon_launched();
 
 // Reads a whole file as bytes; fails the current test when it cannot be read.
 std::string read_file_bytes(const std::string &path);
