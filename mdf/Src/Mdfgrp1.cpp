@@ -198,8 +198,8 @@ void load_from_window(mdf_group_rec *g, bool scan_only, uint64_t end) {
             return;
         }
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX) fail_format();
-        b->position = static_cast<uint32_t>(pos);
+        if (pos >= end) fail_format();
+        b->position = pos;
     }
 }
 
@@ -224,9 +224,8 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
     } else if (ext(g)->sorted) {
         if (target != b->index) {
             uint64_t pos = data_position(g) + static_cast<uint64_t>(target) * record_span(g);
-            if (pos > UINT32_MAX) fail_format();
             b->index = target;
-            b->position = static_cast<uint32_t>(pos);
+            b->position = pos;
             mdfgrp_load_record(g, false);
         }
     } else {
@@ -237,10 +236,9 @@ int16_t seek_record(mdf_group_rec *g, int32_t p, uint16_t mode) {
             mdfgrp_load_record(g, true);
         }
         while (b->index != target) {
-            uint64_t pos = static_cast<uint64_t>(b->position) + record_span(g);
-            if (pos > UINT32_MAX) fail_format();
+            uint64_t pos = b->position + record_span(g);
             ++b->index;
-            b->position = static_cast<uint32_t>(pos);
+            b->position = pos;
             mdfgrp_load_record(g, true);
         }
         mdfgrp_load_record(g, false);
@@ -289,7 +287,7 @@ void append_record(mdf_group_rec *g) {
     uint64_t end = mdfio_tell64(io);
     if (end > UINT32_MAX) mdflib_fail(MDF_ERR_WRITE);
     mdf_record_buffer *b = g->buffer;
-    b->position = static_cast<uint32_t>(end);
+    b->position = end;
     b->index = record_count(g);
     mdf_set_u32(g->cg, CG_RECORDS, b->index + 1);
     write_current(g);
@@ -456,9 +454,9 @@ void mdfgrp_load_record(mdf_group_rec *group, bool scan_only) {
         }
         // A record of another group of the DG: skip it.
         pos = start + length;
-        if (pos >= end || pos > UINT32_MAX) fail_format();
+        if (pos >= end) fail_format();
         load_io([&] { mdfio_seek(io, static_cast<int64_t>(pos), MDFIO_SEEK_SET); });
-        b->position = static_cast<uint32_t>(pos);
+        b->position = pos;
     }
 }
 

@@ -346,7 +346,7 @@ struct mdf_file_rec {
 // identifier bytes) and at least 3 spare bytes.
 struct mdf_record_buffer {
     uint16_t length;   // total size of the buffer in bytes
-    uint32_t position; // file position of the current record (its identifier byte when r > 0)
+    uint64_t position; // file position of the current record (its identifier byte when r > 0)
     uint32_t index;    // index of the current record, from 0
     uint8_t *record;   // identifier byte, then the record data
 };
