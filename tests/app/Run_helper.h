@@ -29,7 +29,17 @@ run_result run_traxcon(const std::vector<std::string> &args, const std::string &
 
 // True when run_traxcon starts the converter through a launcher: a Windows program under Wine,
 // whose standard output, standard error and ADF file are text-mode files (CR LF line ends).
+// run_traxcon gives standard output and error with LF line ends then.
 bool traxcon_launched();
+
+// A text file the converter wrote (the ADF file) with LF line ends.
+std::string traxcon_text(const std::string &bytes);
+
+// With another converter binary under test (traxcon.exe under Wine), the build's own traxcon is
+// the reference whose results it must reproduce: run_reference runs it as run_program does.
+bool reference_available();
+run_result run_reference(const std::vector<std::string> &args, const std::string &cwd = "",
+                         double time_limit = 0);
 
 // Reads a whole file as bytes; fails the current test when it cannot be read.
 std::string read_file_bytes(const std::string &path);
