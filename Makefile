@@ -33,7 +33,7 @@ windows:
 
 # The unit tests as Windows programs under Wine, then the end-to-end tests (Linux programs in
 # build-wine) on traxcon.exe under Wine. The first step makes the Wine prefix of build-win; the
-# last waits until Wine's server of that prefix has ended.
+# last ends Wine's server of that prefix, which would otherwise stay for a few seconds.
 test-windows: windows
 	cmake -S . -B $(WINE_BUILD) -G Ninja -DTRAXCON_TEST_LAUNCHER=$(abspath $(WIN_BUILD))/wine-run \
 	  -DTRAXCON_TEST_PROGRAM=$(abspath $(WIN_BUILD))/bin/traxcon.exe
@@ -41,7 +41,7 @@ test-windows: windows
 	$(WIN_BUILD)/wine-run wineboot --init
 	ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS)
 	ctest --test-dir $(WINE_BUILD) --output-on-failure -j $(JOBS)
-	$(WIN_BUILD)/wine-run --wait-server
+	$(WIN_BUILD)/wine-run --stop-server
 
 # Release build in build-bench, a generated measurement of about 200 MB (BENCH_SIZE=1G for the
 # large one), and the table of the conversion benchmark (bench/run.sh).
