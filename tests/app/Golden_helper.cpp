@@ -50,7 +50,7 @@ std::string mask_pointers(const std::string &text) {
     // The C library's spelling on Windows: 16 hex digits, without "0x".
     static const std::regex windows_pointer("\\b[0-9a-fA-F]{16}\\b");
     std::string masked = std::regex_replace(text, pointer, "0xPTR");
-    if (traxcon_launched()) masked = std::regex_replace(masked, windows_pointer, "0xPTR");
+    if (traxcon_on_windows()) masked = std::regex_replace(masked, windows_pointer, "0xPTR");
     return masked;
 }
 

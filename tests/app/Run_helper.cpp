@@ -173,16 +173,20 @@ run_result run_program(const std::string &program, const std::vector<std::string
     return result;
 }
 
-bool traxcon_launched() {
-    return TRAXCON_LAUNCHER[0] != '\0';
+bool traxcon_on_windows() {
+    return TRAXCON_WINDOWS != 0;
 }
 
 run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd,
                        double time_limit) {
-    if (!traxcon_launched()) return run_program(TRAXCON_BIN, args, cwd, time_limit);
-    std::vector<std::string> line{TRAXCON_BIN};
-    line.insert(line.end(), args.begin(), args.end());
-    run_result r = run_program(TRAXCON_LAUNCHER, line, cwd, time_limit);
+    run_result r;
+    if (TRAXCON_LAUNCHER[0] == '\0') {
+        r = run_program(TRAXCON_BIN, args, cwd, time_limit);
+    } else {
+        std::vector<std::string> line{TRAXCON_BIN};
+        line.insert(line.end(), args.begin(), args.end());
+        r = run_program(TRAXCON_LAUNCHER, line, cwd, time_limit);
+    }
     r.out = traxcon_text(r.out);
     r.err = traxcon_text(r.err);
     return r;
@@ -198,5 +202,5 @@ run_result run_reference(const std::vector<std::string> &args, const std::string
 }
 
 std::string traxcon_text(const std::string &bytes) {
-    return traxcon_launched() ? from_crlf_text(bytes) : bytes;
+    return traxcon_on_windows() ? from_crlf_text(bytes) : bytes;
 }

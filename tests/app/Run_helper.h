@@ -22,15 +22,14 @@ run_result run_program(const std::string &program, const std::vector<std::string
                        const std::string &cwd = "", double time_limit = 0);
 
 // run_program on the traxcon binary of this build, or on the binary the build was configured to
-// test (TRAXCON_TEST_PROGRAM) through its launcher (TRAXCON_TEST_LAUNCHER; traxcon.exe through
-// Wine).
+// test (TRAXCON_TEST_PROGRAM), through its launcher if one was given (TRAXCON_TEST_LAUNCHER;
+// traxcon.exe through Wine). Standard output and error with LF line ends.
 run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd = "",
                        double time_limit = 0);
 
-// True when run_traxcon starts the converter through a launcher: a Windows program under Wine,
-// whose standard output, standard error and ADF file are text-mode files (CR LF line ends).
-// run_traxcon gives standard output and error with LF line ends then.
-bool traxcon_launched();
+// True when the converter under test is a Windows program (traxcon.exe under Wine): its standard
+// output, standard error and ADF file are text-mode files with CR LF line ends.
+bool traxcon_on_windows();
 
 // A text file the converter wrote (the ADF file) with LF line ends.
 std::string traxcon_text(const std::string &bytes);
