@@ -32,8 +32,9 @@ windows:
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 # The unit tests as Windows programs under Wine, then the end-to-end tests (Linux programs in
-# build-wine) on traxcon.exe under Wine. The first step makes the Wine prefix of build-win; the
-# last ends Wine's server of that prefix, which would otherwise stay for a few seconds.
+# build-wine) on traxcon.exe under Wine. The first step makes the Wine prefix of build-win (without
+# Debian's 32-bit Wine it reports that syswow64\rundll32.exe cannot be opened: nothing here is
+# 32-bit); the last ends Wine's server of that prefix, which would otherwise stay a few seconds.
 test-windows: windows
 	cmake -S . -B $(WINE_BUILD) -G Ninja -DTRAXCON_TEST_LAUNCHER=$(abspath $(WIN_BUILD))/wine-run \
 	  -DTRAXCON_TEST_PROGRAM=$(abspath $(WIN_BUILD))/bin/traxcon.exe
