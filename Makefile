@@ -2,9 +2,11 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+WIN_BUILD  ?= build-win
+WINE_BUILD ?= build-wine
 JOBS       ?= $(shell nproc)
 
-.PHONY: all build demo test test-asan bench fuzz clean
+.PHONY: all build demo test test-asan bench fuzz windows test-windows clean
 
 all: build
 
@@ -24,6 +26,24 @@ test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# Windows: traxcon.exe and the unit-test programs, cross-built with MinGW-w64 into build-win/bin.
+windows:
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The unit tests as Windows programs under Wine, then the end-to-end tests (Linux programs in
+# build-wine) on traxcon.exe under Wine. The first step makes the Wine prefix of build-win (without
+# Debian's 32-bit Wine it reports that syswow64\rundll32.exe cannot be opened: nothing here is
+# 32-bit); the last ends Wine's server of that prefix, which would otherwise stay a few seconds.
+test-windows: windows
+	cmake -S . -B $(WINE_BUILD) -G Ninja -DTRAXCON_TEST_LAUNCHER=$(abspath $(WIN_BUILD))/wine-run \
+	  -DTRAXCON_TEST_PROGRAM=$(abspath $(WIN_BUILD))/bin/traxcon.exe
+	cmake --build $(WINE_BUILD) -j $(JOBS) --target app_tests
+	$(WIN_BUILD)/wine-run wineboot --init
+	ctest --test-dir $(WIN_BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(WINE_BUILD) --output-on-failure -j $(JOBS)
+	$(WIN_BUILD)/wine-run --stop-server
+
 # Release build in build-bench, a generated measurement of about 200 MB (BENCH_SIZE=1G for the
 # large one), and the table of the conversion benchmark (bench/run.sh).
 BENCH_SIZE ?= 200M
@@ -35,4 +55,4 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WINE_BUILD)

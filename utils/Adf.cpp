@@ -841,7 +841,9 @@ adf_file *adf_open_read(const char *file_name, long window_size) {
     adf_file *a = new_handle(MODE_READ);
     if (!a) return nullptr;
     a->window_size = window_size;
-    if (!open_stream(a, file_name, "r")) {
+    // Binary: the reader takes CR LF and LF line ends itself, and a Ctrl-Z line is skipped like a
+    // comment where a text-mode stream would end the file there (Windows).
+    if (!open_stream(a, file_name, "rb")) {
         release(a);
         return nullptr;
     }

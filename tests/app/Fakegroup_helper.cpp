@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "Adf.h"
+#include "Platform_helper.h"
 #include "Sls.h"
 
 #include <gtest/gtest.h>
@@ -135,5 +136,5 @@ void fake_convert(fake_run &run, const std::vector<fake_group_desc> &groups) {
     run.t.adf = nullptr;
     sls_destroy(run.t.channel_names);
     run.t.channel_names = nullptr;
-    run.adf_text = read_file(run.adf_path);
+    run.adf_text = native_text(read_file(run.adf_path)); // written in text mode
 }

@@ -27,7 +27,7 @@ void golden_compare(const std::string &name, const golden_result &r, bool compar
 // lines as its header declares. Returns the number of value lines of the first block.
 long adf_read_back(const std::filesystem::path &path, int *columns = nullptr);
 
-// Masks every "0x..." pointer in a text as "0xPTR".
+// Masks every "0x..." pointer in a text as "0xPTR" (and, for traxcon.exe, the Windows spelling).
 std::string mask_pointers(const std::string &text);
 
 #endif

@@ -1,6 +1,8 @@
 // Child-process runner for the end-to-end tests (POSIX; the tests run on the build machine).
 #include "Run_helper.h"
 
+#include "Platform_helper.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -171,7 +173,34 @@ run_result run_program(const std::string &program, const std::vector<std::string
     return result;
 }
 
+bool traxcon_on_windows() {
+    return TRAXCON_WINDOWS != 0;
+}
+
 run_result run_traxcon(const std::vector<std::string> &args, const std::string &cwd,
                        double time_limit) {
-    return run_program(TRAXCON_BIN, args, cwd, time_limit);
+    run_result r;
+    if (TRAXCON_LAUNCHER[0] == '\0') {
+        r = run_program(TRAXCON_BIN, args, cwd, time_limit);
+    } else {
+        std::vector<std::string> line{TRAXCON_BIN};
+        line.insert(line.end(), args.begin(), args.end());
+        r = run_program(TRAXCON_LAUNCHER, line, cwd, time_limit);
+    }
+    r.out = traxcon_text(r.out);
+    r.err = traxcon_text(r.err);
+    return r;
+}
+
+bool reference_available() {
+    return TRAXCON_REFERENCE_BIN[0] != '\0';
+}
+
+run_result run_reference(const std::vector<std::string> &args, const std::string &cwd,
+                         double time_limit) {
+    return run_program(TRAXCON_REFERENCE_BIN, args, cwd, time_limit);
+}
+
+std::string traxcon_text(const std::string &bytes) {
+    return traxcon_on_windows() ? from_crlf_text(bytes) : bytes;
 }

@@ -1,9 +1,12 @@
 // The library frame: init, exit, levels, the call guard, error reporting, allocation, lists.
 #include "Mdftest_helper.h"
+#include "Platform_helper.h"
 
 #include <cstdio>
 #include <string>
-#if defined(__unix__)
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -224,8 +227,10 @@ TEST_F(Frame, GuardedAllocation) {
 
 // The internal-error line goes to standard output; the death tests look at it on stderr.
 void stdout_to_stderr() {
-#if defined(__unix__)
     std::fflush(stdout);
+#if defined(_WIN32)
+    _dup2(2, 1);
+#else
     dup2(2, 1);
 #endif
 }
@@ -239,7 +244,7 @@ TEST_F(Frame, BrokenGuardWordIsAnInternalError) {
             mdflib_free(p);
         },
         testing::ExitedWithCode(1),
-        "\\[MDFLIB-ERROR\\] fatal error Internal Error 1-Mdflib.cpp-[0-9]+\n");
+        stderr_regex("\\[MDFLIB-ERROR\\] fatal error Internal Error 1-Mdflib.cpp-[0-9]+\n"));
     p[-1] ^= 0xFF;
     mdflib_free(p);
 }

@@ -308,9 +308,17 @@ TEST_F(AdfReader, OpeningChecks) {
     EXPECT_EQ(adf_read_next(a), 0); // an empty file: no block, complete
     EXPECT_EQ(adf_close(a), 0);
 
-    // A window too large for memory is refused when the block is sized, without overflow.
+    // A window too large for memory is refused when the block is sized, without overflow: the
+    // largest window of one channel where long has 64 bits; where it has 32 (Windows), that
+    // window of 2^14 channels, 2^48 bytes, beyond the address space.
     const long huge = std::numeric_limits<long>::max();
-    open("# 1 1\n# a\n 1\n", huge);
+    const long wide = sizeof(long) >= 8 ? 1 : 1L << 14;
+    std::string names, values;
+    for (long c = 0; c < wide; ++c) {
+        names += " a" + std::to_string(c);
+        values += " 1";
+    }
+    open("# " + std::to_string(wide) + " 1\n#" + names + "\n" + values + "\n", huge);
     EXPECT_EQ(adf_read_next(adf_), ADF_ERR_MEMORY);
     // A column without names: its values are read and belong to no channel.
     open("# 1 1\n# ,\n 5\n", huge);

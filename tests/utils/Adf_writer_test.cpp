@@ -1,6 +1,7 @@
 // Tests of the ADF writer: file layout byte for byte, return codes, failures of the output.
 #include "Adf.h"
 #include "Adf_lists.h"
+#include "Platform_helper.h"
 
 #include <gtest/gtest.h>
 
@@ -42,11 +43,12 @@ class AdfWriter : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
+    // The file with LF line ends: the writer's stream is a text-mode one (CR LF on Windows).
     std::string contents() const {
         std::ifstream in(path_, std::ios::binary);
         std::stringstream s;
         s << in.rdbuf();
-        return s.str();
+        return native_text(s.str());
     }
 
     fs::path dir_;
@@ -263,7 +265,8 @@ TEST_F(AdfWriter, CommaLocaleStillWritesDecimalPoints) {
         std::string before = std::setlocale(LC_ALL, nullptr);
         ~RestoreLocale() { std::setlocale(LC_ALL, before.c_str()); }
     } restore;
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+    // The German locale under its name on Linux, or on Windows.
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "German_Germany.1252")) {
         GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (localedef -i de_DE -f UTF-8 "
                         "de_DE.UTF-8 makes it); the comma-locale test is skipped";
     }

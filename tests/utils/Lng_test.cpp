@@ -1,6 +1,7 @@
 // Language texts: module tables, their lookup and the binary text file.
 #include "Lng.h"
 #include "Msg.h"
+#include "Platform_helper.h"
 
 #include <gtest/gtest.h>
 
@@ -149,7 +150,7 @@ TEST_F(LngDeathTest, DuplicateKeyInModuleTableStopsAtFirstLookup) {
     lng_row rows[] = {{"K", {"1", "1"}}, {"K", {"2", "2"}}};
     lng_module module = {rows, std::size(rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
     EXPECT_DEATH(lng__module_text(&module, "K"),
-                 "LNG_TEXTID_USEERR.*\"K\" 2 times used.*errors == 0");
+                 stderr_regex("LNG_TEXTID_USEERR.*\"K\" 2 times used.*errors == 0"));
 }
 
 TEST_F(LngDeathTest, MissingKeyIsAnAssertion) {
@@ -232,7 +233,7 @@ TEST_F(LngDeathTest, MissingTextInLoadedTableIsAnAssertion) {
                 lng_text *fresh = nullptr;                                                         \
                 lng__set_language(path.c_str(), &fresh, language);                                 \
             },                                                                                     \
-            ExitedWithCode(1), pattern);                                                           \
+            ExitedWithCode(1), stderr_regex(pattern));                                             \
         std::remove(path.c_str());                                                                 \
     } while (0)
 
@@ -310,11 +311,11 @@ TEST_F(LngDeathTest, ReloadMustNameAFileWithTheSameKeys) {
     write_file(other, u32(3) + u32(2) + item("ALPHA") + item("a") + item("b") + item("BETB") +
                           item("a") + item("b") + item("GAMMA") + item("a") + item("b"));
     EXPECT_EXIT(lng__set_language(other.c_str(), &table, 1), ExitedWithCode(1),
-                "LNG_TEXTID_READERR.*1\\. text identifier");
+                stderr_regex("LNG_TEXTID_READERR.*1\\. text identifier"));
     write_file(other, u32(3) + u32(2) + item("ALPHA") + item("a") + item("b") + item("BETA!") +
                           item("a") + item("b") + item("GAMMA") + item("a") + item("b"));
     EXPECT_EXIT(lng__set_language(other.c_str(), &table, 1), ExitedWithCode(1),
-                "LNG_TEXTID_READERR.*1\\. text identifier");
+                stderr_regex("LNG_TEXTID_READERR.*1\\. text identifier"));
 
     // A file with the same keys may bring other texts.
     write_file(other, u32(3) + u32(3) + item("ALPHA") + item("a") + item("b") + item("c") +
