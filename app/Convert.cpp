@@ -12,7 +12,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
+#include <random>
 #include <string>
 
 namespace {
@@ -77,6 +79,52 @@ std::string number_problem(mdf_channel_rec *channel, std::uint16_t bits, std::ui
     default: break;
     }
     return reason;
+}
+
+// Why the input cannot be read, as the file system tells (no such file, a directory, an empty
+// file, no permission to read it); the empty text when it can be opened.
+std::string file_problem(const std::string &name) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(name, error);
+    if (!fs::exists(status)) return conv_text(conv_key::MDFFIL_NOFILE_TXT);
+    if (fs::is_directory(status)) return conv_text(conv_key::MDFFIL_ISDIR_TXT);
+    if (fs::is_regular_file(status) && fs::file_size(name, error) == 0 && !error)
+        return conv_text(conv_key::MDFFIL_EMPTY_TXT);
+    std::FILE *probe = std::fopen(name.c_str(), "rb");
+    if (probe == nullptr) return conv_text(conv_key::MDFFIL_NOACCESS_TXT);
+    std::fclose(probe);
+    return "";
+}
+
+// Why MDFLIB could not read the input: not an MDF file, or its own words about the damage.
+std::string content_problem() {
+    std::string words = mdflib_last_error_text();
+    while (!words.empty() && (words.back() == '\n' || words.back() == ' ')) words.pop_back();
+    if (words.find("(ID block at 0: no MDF file identifier)") != std::string::npos)
+        return conv_text(conv_key::MDFFIL_NOTMDF_TXT);
+    if (words.empty()) return conv_text(conv_key::MDFFIL_NOFILE_TXT);
+    char text[160];
+    std::snprintf(text, sizeof text, conv_text(conv_key::MDFFIL_DAMAGED_TXT), words.c_str());
+    return text;
+}
+
+// Sorts an unsorted input into a private file beside tmp_name and moves it into place as tmp_name
+// once it is complete, so that runs at the same time never read each other's half-written copy.
+// Where the platform cannot replace a tmp_name that another run holds open, the private copy is
+// read instead and removed at the end (its name in sorted_copy). Returns the name to read.
+std::string sort_into(const std::string &input, const char *tmp_name, std::string &sorted_copy) {
+    static const char digits[] = "0123456789abcdef";
+    std::random_device random;
+    std::string private_name = std::string(tmp_name) + ".";
+    for (int i = 0; i < 12; ++i) private_name += digits[random() % 16];
+    if (mdffil_sort(input.c_str(), private_name.c_str()) != 0)
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, tmp_name, content_problem().c_str());
+    std::error_code error;
+    std::filesystem::rename(private_name, tmp_name, error);
+    if (!error) return tmp_name;
+    sorted_copy = private_name;
+    return private_name;
 }
 
 int read_value(double *value, mdf_channel_rec *channel) {
@@ -217,20 +265,23 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     if (mdflib_init("") != 0) conv_fatal(conv_key::MDFLIB_OPEN_ERR);
 
     std::string dat_name = dat_name_in;
+    // What the file system says comes first; then MDFLIB reads the contents, once.
+    if (const std::string problem = file_problem(dat_name); !problem.empty())
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str(), problem.c_str());
     const std::int16_t sorted = mdffil_test_sorted(dat_name.c_str());
     refuse_version(sorted, dat_name.c_str());
+    if (sorted != 0 && sorted != MDF_NOT_SORTED)
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str(), content_problem().c_str());
+    std::string sorted_copy; // a private sorted copy to remove at the end, if any
     if (sorted == MDF_NOT_SORTED) {
         conv_message(MSG_INFO, conv_key::MDFFIL_UNSORTED, dat_name.c_str(), tmp_name);
-        // A sort that fails may leave an old or incomplete .tmp file behind; it must not be read.
-        if (mdffil_sort(dat_name.c_str(), tmp_name) != 0)
-            conv_fatal(conv_key::MDFFIL_OPEN_ERR, tmp_name);
-        dat_name = tmp_name;
+        dat_name = sort_into(dat_name, tmp_name, sorted_copy);
     }
 
     mdf_file_rec *file = nullptr;
     if (std::int16_t status = mdffil_open(&file, dat_name.c_str(), MDFFIL_READ); status != 0) {
         refuse_version(status, dat_name.c_str());
-        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str());
+        conv_fatal(conv_key::MDFFIL_OPEN_ERR, dat_name.c_str(), content_problem().c_str());
     }
 
     conv_tables t;
@@ -289,6 +340,10 @@ void conv_convert(const char *dat_name_in, const char *adf_name, const char *tmp
     t.adf = nullptr;
     if (mdffil_close(file) != 0) conv_fatal(conv_key::MDFFIL_CLOSE_ERR, dat_name.c_str());
     if (mdflib_exit() != 0) conv_fatal(conv_key::MDFLIB_CLOSE_ERR);
+    if (!sorted_copy.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(sorted_copy, ignored);
+    }
 }
 
 int conv_run(void) {

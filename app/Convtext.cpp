@@ -34,8 +34,14 @@ lng_row conv_rows[] = {
      {"MDF file \"%s\" not sorted - sorted now into \"%s\"\n",
       "MDF-Datei \"%s\" nicht sortiert - wird nun sortiert nach \"%s\"\n"}},
     {"MDFFIL_OPEN_ERR",
-     {"MDF file \"%s\" not opened\n", "MDF-Datei \"%s\" nicht ge\x94"
-                                      "ffnet\n"}},
+     {"MDF file \"%s\" not opened: %s\n", "MDF-Datei \"%s\" nicht ge\x94"
+                                          "ffnet: %s\n"}},
+    {"MDFFIL_NOFILE_TXT", {"no such file", "Datei nicht vorhanden"}},
+    {"MDFFIL_ISDIR_TXT", {"is a directory", "ist ein Verzeichnis"}},
+    {"MDFFIL_EMPTY_TXT", {"empty file", "leere Datei"}},
+    {"MDFFIL_NOACCESS_TXT", {"permission denied", "keine Leseberechtigung"}},
+    {"MDFFIL_NOTMDF_TXT", {"not an MDF file", "keine MDF-Datei"}},
+    {"MDFFIL_DAMAGED_TXT", {"MDFLIB says: %s", "MDFLIB meldet: %s"}},
     {"MDFFIL_CLOSE_ERR", {"MDF file \"%s\" not closed\n", "MDF-Datei \"%s\" nicht geschlossen\n"}},
     {"ADFFIL_OPEN_ERR",
      {"ADF file \"%s\" not opened\n", "ADF-Datei \"%s\" nicht ge\x94"

@@ -4,13 +4,41 @@
 #include "Argv.h"
 #include "Msg.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <string>
 
 conv_state conv = {};
 
 namespace {
+
+// An argument that names an existing file, as given or with ".dat": a file name even where it
+// begins with the option prefix "/".
+bool names_a_file(const char *argument) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(argument, error) ||
+           std::filesystem::is_regular_file(std::string(argument) + CONV_DAT_EXT, error);
+}
+
+// The base name of a file name given with ".dat" (in any letter case) that names the file, where
+// "<name>.dat" does not exist: "x.dat" reads x.dat and writes x.adf and x.tmp. Any other name is
+// the base name itself.
+std::size_t base_length(const char *name) {
+    const std::size_t length = std::strlen(name);
+    const std::size_t ext = sizeof CONV_DAT_EXT - 1;
+    if (length <= ext) return length;
+    for (std::size_t i = 0; i < ext; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[length - ext + i])) != CONV_DAT_EXT[i])
+            return length;
+    std::error_code error;
+    if (std::filesystem::exists(std::string(name) + CONV_DAT_EXT, error) ||
+        !std::filesystem::exists(name, error))
+        return length;
+    return length - ext;
+}
 
 // The significant digits of the columns: 1 to 17 (17 digits read back to the same double); any
 // other value is a conversion error and leaves the setting as it was.
@@ -51,7 +79,7 @@ void conv_set_language(int code) {
 
 void conv_derive_names(void) {
     const char *base = conv.file_base_name != nullptr ? conv.file_base_name : "";
-    const std::size_t length = std::strlen(base);
+    const std::size_t length = base_length(base);
     if (length > CONV_BASE_NAME_MAX)
         conv_fatal(conv_key::TRAXCON_NAMELEN_ERR, base, static_cast<int>(CONV_BASE_NAME_MAX));
     build_name(conv.dat_name, base, length, CONV_DAT_EXT);
@@ -64,6 +92,7 @@ void conv_start(int argc, const char *const *argv) {
     msg_init_module(conv_text(conv_key::TRAXCON_MODNAM));
     argv_init(conv_arguments, static_cast<unsigned>(std::size(conv_arguments)), conv_set_language,
               conv_text, conv_key::TRAXCON_DESCR);
+    argv_set_file_test(names_a_file);
     argv_eval(argc, argv);
     conv_derive_names();
 }

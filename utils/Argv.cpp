@@ -136,6 +136,7 @@ struct argv_state {
     const char *description = nullptr;
     int *use_flags = nullptr; // one per entry, 1 once given on the command line
     bool conv_failed = false; // set by argv_conv_error, cleared after every conversion
+    argv_file_test file_test = nullptr; // names an existing file (argv_set_file_test)
     char *location = nullptr; // LOCATION_SIZE bytes, allocated at first use
     lng_module texts = {argv_rows, std::size(argv_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
 };
@@ -525,13 +526,43 @@ void argv_init(argv_entry *table, unsigned count, argv_language_callback languag
     MSG_ASSERT(error == 0);
 }
 
+namespace {
+
+// An argument beginning with the option prefix that is a file name: on systems whose paths begin
+// with "/", one that holds a further "/" before any "=" (no option name holds one), or one that
+// names an existing file by the program's test. Elsewhere the prefix always makes an option.
+bool is_path(const char *argument) {
+#ifdef _WIN32
+    (void)argument;
+    return false;
+#else
+    const char *slash = std::strchr(argument + 1, '/');
+    const char *equals = std::strchr(argument, '=');
+    if (slash != nullptr && (equals == nullptr || slash < equals)) return true;
+    return st.file_test != nullptr && st.file_test(argument);
+#endif
+}
+
+// The help arguments of other programs' habits, besides "?" and "/?".
+bool is_help_word(const char *argument) {
+    return std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0 ||
+           std::strcmp(argument, "-?") == 0;
+}
+
+} // namespace
+
+void argv_set_file_test(argv_file_test test) {
+    st.file_test = test;
+}
+
 void argv_eval(int argc, const char *const *argv) {
     MSG_ASSERT(argv != NULL);
     unsigned p = 0;
     for (int i = 1; i < argc; ++i) {
         MSG_ASSERT(argv[i] != NULL);
         const char *argument = argv[i];
-        if (argument[0] == OPTION_PREFIX) {
+        if (is_help_word(argument)) argv_help();
+        if (argument[0] == OPTION_PREFIX && !is_path(argument)) {
             if (argument[1] == HELP_CHAR) argv_help();
             eval_option(argument, p);
         } else if (argument[0] == LANGUAGE_PREFIX) {
@@ -590,7 +621,11 @@ void argv_free(void) {
 }
 
 void argv_help(void) {
+    // The usage help is the program's output, not a message: standard output.
+    std::fflush(stderr);
+    msg_set_stream(stdout);
     print_usage();
+    std::fflush(stdout);
     std::exit(0);
 }
 

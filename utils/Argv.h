@@ -42,8 +42,9 @@ struct argv_entry {
 void argv_init(argv_entry *table, unsigned count, argv_language_callback language,
                argv_text_function text, const char *description);
 
-// Evaluates argv[1] .. argv[argc-1]. Ends the program through argv_help (status 0) or with the
-// fatal message PARS_MISSING (status 1) when required parameters are missing.
+// Evaluates argv[1] .. argv[argc-1]. "?", "/?", "-h", "--help" and "-?" show the usage help.
+// Ends the program through argv_help (status 0) or with the fatal message PARS_MISSING
+// (status 1) when required parameters are missing.
 void argv_eval(int argc, const char *const *argv);
 
 // -1 if no row has exactly this name and param; else 1 if that row was given on the command
@@ -53,6 +54,12 @@ int argv_is_given(const char *key, unsigned param);
 // Called by a value saver that cannot convert its text.
 void argv_conv_error(void);
 
+// A program's test whether an argument names an existing file. Where paths begin with "/" (not
+// on Windows), an argument beginning with "/" is then a parameter, not an option, when the test
+// says so (or when it holds a further "/" before any "="). Null: no test.
+typedef bool (*argv_file_test)(const char *argument);
+void argv_set_file_test(argv_file_test test);
+
 // Selects the language of this module's own texts (0 English, 1 German; others: German).
 void argv_set_language(int code);
 
@@ -60,7 +67,8 @@ void argv_set_language(int code);
 // variables to null) and the use flags, and ends the use of the table.
 void argv_free(void);
 
-// Prints the usage information through the message output and ends the program with status 0.
+// Prints the usage information through the message output on standard output and ends the
+// program with status 0.
 [[noreturn]] void argv_help(void);
 
 // Value savers. Each asserts that `dest` is not null.

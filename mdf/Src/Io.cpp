@@ -133,8 +133,12 @@ void mdfio_read(void *buffer, std::uint16_t length, std::int16_t handle) {
     mdf_io_node *node = mdfio_find(handle);
     switch_direction(node, last_read);
     if (std::fread(buffer, length, 1, node->stream) != 1) {
+        char detail[96];
+        std::snprintf(detail, sizeof detail, "(%u bytes at %" PRIu64 "%s)",
+                      static_cast<unsigned>(length), node->position,
+                      node->position + length > node->size ? ": the file ends first" : "");
         reset_to_start(node);
-        mdflib_fail(MDF_ERR_READ);
+        mdflib_fail(MDF_ERR_READ, detail);
     }
     node->position += length;
 }
@@ -143,8 +147,11 @@ void mdfio_write(const void *buffer, std::uint16_t length, std::int16_t handle) 
     mdf_io_node *node = mdfio_find(handle);
     switch_direction(node, last_write);
     if (std::fwrite(buffer, length, 1, node->stream) != 1) {
+        char detail[64];
+        std::snprintf(detail, sizeof detail, "(%u bytes at %" PRIu64 ")",
+                      static_cast<unsigned>(length), node->position);
         reset_to_start(node);
-        mdflib_fail(MDF_ERR_WRITE);
+        mdflib_fail(MDF_ERR_WRITE, detail);
     }
     node->position += length;
     if (node->position > node->size) node->size = node->position;

@@ -275,19 +275,43 @@ TEST(Convert, LibraryErrorInTheWalk) {
     golden_compare("damaged", r, false);
 }
 
-TEST(Convert, FailedSortIsNotConverted) {
+TEST(Convert, SortedCopyThatCannotTakeItsPlaceIsReadWhereItIs) {
     mdfb_file f = small_file();
     f.unsorted = true;
-    fs::path dir = make_temp_dir("sortfail");
+    fs::path dir = make_temp_dir("sortplace");
     ASSERT_TRUE(mdfb_write(f, (dir / "meas.dat").string()));
-    // A .tmp that the sort cannot replace.
+    // A .tmp that the sorted copy cannot replace: the run reads its own copy and removes it.
     fs::create_directory(dir / "meas.tmp");
     std::ofstream(dir / "meas.tmp" / "keep") << "x";
     golden_result r = golden_run(dir, "meas =e");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "meas.tmp" / "keep"));
+    for (const fs::directory_entry &e : fs::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().rfind("meas.tmp.", 0), std::string::npos)
+            << e.path();
+}
+
+TEST(Convert, FailedSortIsNotConverted) {
+    // An identifier byte of no channel group: the sort fails, an old .tmp is not read.
+    mdfb_file f = small_file();
+    f.unsorted = true;
+    fs::path dir = make_temp_dir("sortfail");
+    const fs::path dat = dir / "meas.dat";
+    ASSERT_TRUE(mdfb_write(f, dat.string()));
+    std::vector<char> bytes(fs::file_size(dat));
+    std::ifstream(dat, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes[bytes.size() - 9] = 77; // the identifier byte of the last record (8 data bytes)
+    std::ofstream(dat, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir / "meas.tmp") << "stale";
+    golden_result r = golden_run(dir, "meas =e");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("FATAL ERROR MDFFIL_OPEN_ERR]  \n    MDF file \"meas.tmp\" not opened\n"),
+    EXPECT_NE(r.err.find("FATAL ERROR MDFFIL_OPEN_ERR]  \n    MDF file \"meas.tmp\" not opened: "
+                         "MDFLIB says: file format (at "),
               std::string::npos)
         << r.err;
+    EXPECT_NE(r.err.find("identifier byte 77 of no channel group)"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("[MDFLIB-ERROR]"), r.out.rfind("[MDFLIB-ERROR]")) << r.out; // once
 }
 
 #ifdef __linux__

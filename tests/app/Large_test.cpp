@@ -158,7 +158,7 @@ TEST(Large, SortNeedingBlocksPastFourGiBIsRefused) {
     EXPECT_EQ(c.run.status, 1);
     EXPECT_NE(c.run.out.find("[MDFLIB-ERROR] file format"), std::string::npos) << c.run.out;
     EXPECT_NE(c.run.err.find("FATAL ERROR MDFFIL_OPEN_ERR]  \n    MDF file \"meas.tmp\" not "
-                             "opened\n"),
+                             "opened: MDFLIB says: file format (at 0: the sorted"),
               std::string::npos)
         << c.run.err;
     EXPECT_FALSE(c.tmp_exists);

@@ -109,6 +109,8 @@ TEST(ConvText, EveryKeyIsInTheTableInBothLanguages) {
         "MDFFIL_UNFIN_TXT",  "MDFFIL_V4_TXT",     "MDFCHN_NOTNUM_ERR",   "MDFGRP_TIMENUM_ERR",
         "MDFCHN_DTYPE_TXT",  "MDFCHN_CTYPE_TXT",  "MDFCHN_FORMULA_WARN", "MDFCHN_CONVTYPE_WARN",
         "TRAXCON_DIGITSHLP", "MDFGRP_TIMEEQUAL_WARN", "ADF_TIMEDIGITS_WARN",
+        "MDFFIL_NOFILE_TXT", "MDFFIL_ISDIR_TXT", "MDFFIL_EMPTY_TXT",  "MDFFIL_NOACCESS_TXT",
+        "MDFFIL_NOTMDF_TXT", "MDFFIL_DAMAGED_TXT",
     };
     ASSERT_EQ(conv_texts.count, std::size(keys));
     for (int language : {0, 1}) {
@@ -148,9 +150,10 @@ TEST(ConvText, FatalMessageEndsWithStatusOne) {
         {
             msg_set_stream(nullptr);
             conv_set_language(0);
-            conv_fatal(conv_key::MDFFIL_OPEN_ERR, "x.dat");
+            conv_fatal(conv_key::MDFFIL_OPEN_ERR, "x.dat", "no such file");
         },
-        ::testing::ExitedWithCode(1), "MDFFIL_OPEN_ERR\\]  \n    MDF file \"x.dat\" not opened\n$");
+        ::testing::ExitedWithCode(1),
+        "MDFFIL_OPEN_ERR\\]  \n    MDF file \"x.dat\" not opened: no such file\n$");
     EXPECT_EXIT(
         {
             msg_set_stream(nullptr);

@@ -62,7 +62,7 @@ TEST_F(Io, LengthZeroAndShortTransfersFail) {
     char buf[16];
     CaptureStdout();
     EXPECT_EQ(status_of([&] { mdfio_read(buf, 0, h); }), MDF_ERR_READ);
-    EXPECT_EQ(GetCapturedStdout(), "[MDFLIB-ERROR] could not read file \n\n");
+    EXPECT_EQ(GetCapturedStdout(), "[MDFLIB-ERROR] could not read file (0 bytes at 4)\n\n");
     EXPECT_EQ(mdfio_tell(h), 0u); // position back at 0 after a failure
     ASSERT_EQ(mdflib_init(""), 0);
     mdfio_open_default(&h, path.c_str(), MDFIO_UPDATE);

@@ -6,6 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -383,11 +389,19 @@ TEST_F(ArgvTest, NullArgumentsStopByAssertion) {
 
 // --- argv_help -------------------------------------------------------------------------------
 
+// The usage help goes to standard output; a death test sees standard error, so the child sends
+// its standard output there.
+void stdout_to_stderr() {
+    std::fflush(stdout);
+    dup2(fileno(stderr), fileno(stdout));
+}
+
 // Runs the arguments in a child that must end with status 0 and print exactly `expected`.
 void expect_help(std::vector<const char *> args, const std::string &expected) {
     args.insert(args.begin(), "prog");
     EXPECT_EXIT(
         {
+            stdout_to_stderr();
             msg_set_stream(nullptr);
             argv_eval(static_cast<int>(args.size()), args.data());
         },
@@ -461,6 +475,7 @@ TEST_F(ArgvTest, HelpInGerman) {
     msg_set_language(1);
     EXPECT_EXIT(
         {
+            stdout_to_stderr();
             msg_set_stream(nullptr);
             argv_help();
         },
