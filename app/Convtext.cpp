@@ -173,7 +173,8 @@ lng_row conv_rows[] = {
 } // namespace
 
 // The converter's map lists English first (column = language code); it starts in German.
-lng_module conv_texts = {conv_rows, std::size(conv_rows), 1, {LNG_ENGLISH, LNG_GERMAN}, 1};
+lng_module conv_texts = {conv_rows, std::size(conv_rows), 1, {LNG_ENGLISH, LNG_GERMAN}, 1,
+                         LNG_CP850};
 
 const char *conv_text(const char *key) {
     if (key == nullptr) return "";

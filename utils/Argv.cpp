@@ -138,7 +138,8 @@ struct argv_state {
     bool conv_failed = false; // set by argv_conv_error, cleared after every conversion
     argv_file_test file_test = nullptr; // names an existing file (argv_set_file_test)
     char *location = nullptr; // LOCATION_SIZE bytes, allocated at first use
-    lng_module texts = {argv_rows, std::size(argv_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
+    lng_module texts = {argv_rows, std::size(argv_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0,
+                        LNG_CP1252};
 };
 
 argv_state st;

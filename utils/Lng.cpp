@@ -3,11 +3,33 @@
 
 #include "Msg.h"
 
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <new>
+#include <utility>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#endif
+
+// The translated texts of one module, by the address of the stored text and the output encoding.
+// Node-based, so that a text once made never moves.
+struct lng_cache {
+    std::map<std::pair<std::uintptr_t, int>, std::string> texts;
+    lng_cache *next; // every cache made, so that all stay reachable to the end of the run
+};
 
 namespace {
 
@@ -76,7 +98,7 @@ lng_row lng_rows[] = {
      {"Textschl\374ssel \"%s\" %ld-fach benutzt\n", "text identifier \"%s\" %ld times used\n"}},
 };
 
-lng_module lng_texts = {lng_rows, std::size(lng_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
+lng_module lng_texts = {lng_rows, std::size(lng_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0, LNG_CP1252};
 
 // State of the loaded text table: counts of the last file read and the language loaded.
 struct loaded_state {
@@ -186,7 +208,176 @@ bool file_size(std::FILE *file, std::uint64_t &size) {
     return true;
 }
 
+// ---- encodings ----
+
+// Unicode code points of the bytes 0x80 to 0xFF of code page 850.
+constexpr std::uint16_t CP850_HIGH[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, // 0x80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5, // 0x88
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, // 0x90
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192, // 0x98
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, // 0xA0
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, // 0xA8
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0, // 0xB0
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510, // 0xB8
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3, // 0xC0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4, // 0xC8
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE, // 0xD0
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580, // 0xD8
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE, // 0xE0
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4, // 0xE8
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8, // 0xF0
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0, // 0xF8
+};
+
+// Unicode code points of the bytes 0x80 to 0x9F of Windows-1252 (0xA0 to 0xFF are U+00A0 to
+// U+00FF); its five undefined bytes stand for the control characters of the same number.
+constexpr std::uint16_t CP1252_C1[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 0x88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 0x98
+};
+
+bool is_code_page(int code_page) {
+    return code_page == LNG_CP850 || code_page == LNG_CP1252;
+}
+
+bool is_output_encoding(int encoding) {
+    return encoding == LNG_CP_AS_STORED || is_code_page(encoding) || encoding == LNG_CP_UTF8;
+}
+
+// The output encoding in force; texts as stored until a selection.
+int output_encoding = LNG_CP_AS_STORED;
+
+// Head of the list of every module cache made. The caches are never released: the texts in them
+// are handed out for the whole run, also to modules that ended before it (a test's table).
+lng_cache *all_caches = nullptr;
+
+void append_utf8(std::string &out, unsigned long code_point) {
+    if (code_point < 0x80) {
+        out += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        out += static_cast<char>(0xC0 | (code_point >> 6));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        // The code pages reach no further than the Basic Multilingual Plane.
+        out += static_cast<char>(0xE0 | (code_point >> 12));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+// The byte of `code_point` in code page `code_page`, '?' where it has none.
+char code_page_byte(int code_page, unsigned long code_point) {
+    if (code_point < 0x80) return static_cast<char>(code_point);
+    for (unsigned byte = 0x80; byte <= 0xFF; ++byte)
+        if (lng__code_point(code_page, static_cast<unsigned char>(byte)) == code_point)
+            return static_cast<char>(byte);
+    return '?';
+}
+
+bool is_ascii(const char *text) {
+    for (; *text != '\0'; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80) return false;
+    return true;
+}
+
+// `text` of `module` in the output encoding: as stored where it needs no translation, else from
+// the module's cache, translated at its first lookup. Without memory for a translation the text
+// is given as stored: a message is never lost for it.
+const char *output_text(lng_module *module, const char *text) {
+    const int encoding = output_encoding;
+    if (encoding == LNG_CP_AS_STORED || encoding == module->code_page ||
+        !is_code_page(module->code_page) || is_ascii(text))
+        return text;
+    try {
+        if (module->cache == nullptr) {
+            module->cache = new lng_cache{{}, all_caches};
+            all_caches = module->cache;
+        }
+        auto &texts = module->cache->texts;
+        const auto key = std::make_pair(reinterpret_cast<std::uintptr_t>(text), encoding);
+        auto found = texts.find(key);
+        if (found == texts.end())
+            found = texts.emplace(key, lng__translate(text, module->code_page, encoding)).first;
+        return found->second.c_str();
+    } catch (const std::bad_alloc &) {
+        return text;
+    }
+}
+
 } // namespace
+
+int lng__locale_encoding(const char *name) {
+    if (name == nullptr) return LNG_CP_AS_STORED;
+    std::string lower;
+    for (const char *c = name; *c != '\0'; ++c)
+        lower += *c >= 'A' && *c <= 'Z' ? static_cast<char>(*c - 'A' + 'a') : *c;
+    const bool utf8 =
+        lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos;
+    return utf8 ? LNG_CP_UTF8 : LNG_CP_AS_STORED;
+}
+
+int lng__console_encoding(unsigned code_page) {
+    switch (code_page) {
+    case 65001: return LNG_CP_UTF8;
+    case 850: return LNG_CP850;
+    case 1252: return LNG_CP1252;
+    default: return LNG_CP_AS_STORED;
+    }
+}
+
+int lng__select_output_encoding() {
+#ifdef _WIN32
+    // The one place that asks Windows: the code page the console shows its output in.
+    const int encoding = _isatty(_fileno(stderr)) != 0 ? lng__console_encoding(GetConsoleOutputCP())
+                                                       : LNG_CP_AS_STORED;
+#else
+    const char *current = std::setlocale(LC_CTYPE, nullptr);
+    const std::string previous = current != nullptr ? current : "C";
+    const int encoding = lng__locale_encoding(std::setlocale(LC_CTYPE, ""));
+    std::setlocale(LC_CTYPE, previous.c_str());
+#endif
+    lng__set_output_encoding(encoding);
+    return encoding;
+}
+
+void lng__set_output_encoding(int encoding) {
+    MSG_ASSERT(is_output_encoding(encoding));
+    output_encoding = encoding;
+}
+
+int lng__output_encoding() {
+    return output_encoding;
+}
+
+unsigned long lng__code_point(int code_page, unsigned char byte) {
+    MSG_ASSERT(is_code_page(code_page));
+    if (byte < 0x80) return byte;
+    if (code_page == LNG_CP850) return CP850_HIGH[byte - 0x80];
+    return byte < 0xA0 ? CP1252_C1[byte - 0x80] : byte;
+}
+
+std::string lng__translate(const char *text, int from, int to) {
+    MSG_ASSERT(text != NULL);
+    MSG_ASSERT(is_code_page(from));
+    MSG_ASSERT(is_code_page(to) || to == LNG_CP_UTF8);
+    std::string out;
+    for (const char *c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte < 0x80 || to == from) {
+            out += *c;
+            continue;
+        }
+        const unsigned long code_point = lng__code_point(from, byte);
+        if (to == LNG_CP_UTF8)
+            append_utf8(out, code_point);
+        else
+            out += code_page_byte(to, code_point);
+    }
+    return out;
+}
 
 void lng__sort_texts(void *table, std::size_t rows, std::size_t row_size) {
     MSG_ASSERT(table != NULL || rows == 0);
@@ -230,7 +421,7 @@ const char *lng__module_text(lng_module *module, const char *key) {
     auto *row =
         static_cast<lng_row *>(lng__find_row(module->rows, module->count, sizeof(lng_row), key));
     MSG_ASSERT(module->index < LNG_LANGUAGES);
-    return row->text[module->index];
+    return output_text(module, row->text[module->index]);
 }
 
 void lng__module_set_language(lng_module *module, int code) {

@@ -42,7 +42,7 @@ lng_row msg_rows[] = {
      {"unerlaubtes Kopfzeilen-Format '%c' gefunden\n", "invalid header format id '%c' found\n"}},
 };
 
-lng_module msg_texts = {msg_rows, std::size(msg_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0};
+lng_module msg_texts = {msg_rows, std::size(msg_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0, LNG_CP1252};
 
 const char *own_text(const char *key) {
     return lng__module_text(&msg_texts, key);
