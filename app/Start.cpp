@@ -2,6 +2,7 @@
 #include "conv.h"
 
 #include "Argv.h"
+#include "Lng.h"
 #include "Msg.h"
 
 #include <cctype>
@@ -88,6 +89,7 @@ void conv_derive_names(void) {
 }
 
 void conv_start(int argc, const char *const *argv) {
+    lng__select_output_encoding(); // table texts in the terminal's encoding, arguments as given
     conv_set_language(LNG_GERMAN); // every text up to an =e is German
     msg_init_module(conv_text(conv_key::TRAXCON_MODNAM));
     argv_init(conv_arguments, static_cast<unsigned>(std::size(conv_arguments)), conv_set_language,
