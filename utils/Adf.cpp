@@ -1,6 +1,8 @@
 // Adf: the ADF text data file writer and reader.
 #include "Adf.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -255,6 +257,411 @@ void format_with_printf(std::string &text, const std::string &format, double v) 
     text.resize(static_cast<size_t>(n) + 1);
     std::snprintf(text.data(), text.size(), format.c_str(), v);
     text.resize(static_cast<size_t>(n));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The default format "%1.7g" without printf
+//
+// A finite value other than zero is |v| = m * 2^x with m in [2^63, 2^64). Its decimal exponent
+// k (10^k <= |v| < 10^(k+1)) follows from the binary exponent and one comparison of m with the
+// significand of the power of ten in the same binade, if there is one. Then q = |v| * 10^(6-k)
+// lies in [10^6, 10^7): the seven digits are q rounded to an integer, halfway cases to even,
+// and a carry to 10^7 makes them 10^6 with k one larger. q is the 128-bit product of m and the
+// 64-bit significand of 10^(6-k): the bits above the product's binary point are the digits,
+// the bits below it decide the rounding. The digits are then laid out in a 64-bit register
+// (a point inserted, trailing zeros counted) and written with one or two stores.
+//
+// The table holds each significand rounded down, exactly for 10^0 .. 10^27 (k = -21 .. 6, the
+// values from 1e-21 to 9999999): there the product is exact and so is the rounding, ties
+// included. For every other power the table's significand lies below the true one by less than
+// 1, so the true product lies above the computed one by less than m < 2^64, one unit of the
+// product's upper word. The computed product is then a lower bound: a fraction at or above one
+// half rounds up, one that stays below one half even with m added rounds down, and only a
+// fraction within m below one half is left undecided. Halfway cases beyond 9999999 (integers of
+// eight and more digits whose eighth digit is a 5 followed by zeros) always land there; other
+// values about once in 2^39. Those take the exact path: integer division for integers below
+// 2^64, std::to_chars for the rest.
+
+// 10^j = sig * 2^exp2 with sig in [2^63, 2^64) rounded down; inexact: bits were dropped.
+struct Pow10 {
+    std::uint64_t sig;
+    int exp2;
+    std::uint32_t inexact;
+};
+constexpr int POW10_MIN = -324; // 10^k of the smallest subnormal
+constexpr int POW10_MAX = 330;  // 10^(6-k) of the smallest subnormal
+constexpr int BIG_LIMBS = 36;   // room for 2^1024 and 5^330 in 32-bit limbs
+constexpr int BIG_DIVIDEND_BITS = 1024;
+
+struct Pow10Table {
+    Pow10 at[POW10_MAX - POW10_MIN + 1];
+};
+
+// A natural number in 32-bit limbs, least significant first; used limbs up to the highest
+// nonzero one. Only for building the table at compile time.
+struct BigNat {
+    std::uint32_t limb[BIG_LIMBS] = {};
+    int used = 1;
+};
+
+constexpr void multiply_by_5(BigNat &n) {
+    std::uint64_t carry = 0;
+    for (int i = 0; i < n.used; ++i) {
+        const std::uint64_t t = std::uint64_t{n.limb[i]} * 5 + carry;
+        n.limb[i] = static_cast<std::uint32_t>(t);
+        carry = t >> 32;
+    }
+    if (carry) n.limb[n.used++] = static_cast<std::uint32_t>(carry);
+}
+
+// Rounds down.
+constexpr void divide_by_5(BigNat &n) {
+    std::uint64_t rest = 0;
+    for (int i = n.used - 1; i >= 0; --i) {
+        const std::uint64_t t = (rest << 32) | n.limb[i];
+        n.limb[i] = static_cast<std::uint32_t>(t / 5);
+        rest = t % 5;
+    }
+    while (n.used > 1 && n.limb[n.used - 1] == 0) --n.used;
+}
+
+// The 64 highest bits of n * 2^exp2_of_bit0 (n > 0), the rest dropped.
+constexpr Pow10 top_64_bits(const BigNat &n, int exp2_of_bit0) {
+    const int top = n.used - 1;
+    const int length = 32 * top + std::bit_width(n.limb[top]);
+    if (length <= 64) {
+        const std::uint64_t v = n.limb[0] | (std::uint64_t{n.limb[1]} << 32);
+        return {v << (64 - length), exp2_of_bit0 - (64 - length), 0};
+    }
+    const int low = length - 64;
+    const int i = low / 32, offset = low % 32;
+    std::uint64_t v = (n.limb[i] >> offset) | (std::uint64_t{n.limb[i + 1]} << (32 - offset));
+    if (offset) v |= std::uint64_t{n.limb[i + 2]} << (64 - offset);
+    bool dropped = (n.limb[i] & ((std::uint32_t{1} << offset) - 1)) != 0;
+    for (int below = 0; below < i; ++below) dropped = dropped || n.limb[below] != 0;
+    return {v, exp2_of_bit0 + low, dropped};
+}
+
+constexpr Pow10Table make_pow10_table() {
+    Pow10Table table{};
+    BigNat five_power; // 5^j; 10^j = 5^j * 2^j
+    five_power.limb[0] = 1;
+    for (int j = 0; j <= POW10_MAX; ++j) {
+        if (j > 0) multiply_by_5(five_power);
+        table.at[j - POW10_MIN] = top_64_bits(five_power, j);
+    }
+    BigNat quotient; // floor(2^1024 / 5^t); 10^-t = 2^1024 / 5^t * 2^(-1024 - t)
+    quotient.limb[BIG_DIVIDEND_BITS / 32] = 1;
+    quotient.used = BIG_DIVIDEND_BITS / 32 + 1;
+    for (int t = 1; t <= -POW10_MIN; ++t) {
+        divide_by_5(quotient); // leaves a remainder: 2^1024 is no multiple of 5
+        table.at[-t - POW10_MIN] = top_64_bits(quotient, -BIG_DIVIDEND_BITS - t);
+        table.at[-t - POW10_MIN].inexact = 1;
+    }
+    return table;
+}
+
+constexpr Pow10Table POW10 = make_pow10_table();
+
+constexpr const Pow10 &pow10_of(int j) {
+    return POW10.at[j - POW10_MIN];
+}
+
+static_assert(pow10_of(0).sig == 0x8000000000000000u && pow10_of(0).exp2 == -63);
+static_assert(pow10_of(1).sig == 0xA000000000000000u && pow10_of(1).exp2 == -60);
+static_assert(pow10_of(-1).sig == 0xCCCCCCCCCCCCCCCCu && pow10_of(-1).exp2 == -67);
+static_assert(pow10_of(27).sig == 7450580596923828125u * 2 && pow10_of(27).exp2 == 26);
+static_assert(pow10_of(28).sig == 9313225746154785156u && pow10_of(28).exp2 == 30); // 5^28 / 4
+static_assert(pow10_of(-22).sig == 0xF1C90080BAF72CB1u && pow10_of(-22).exp2 == -137);
+static_assert(pow10_of(308).sig == 0x8E679C2F5E44FF8Fu && pow10_of(308).exp2 == 960);
+static_assert(pow10_of(330).sig == 0x96C6E0EAB509E64Du && pow10_of(330).exp2 == 1033);
+static_assert(pow10_of(-324).sig == 0xCF42894A5DCE35EAu && pow10_of(-324).exp2 == -1140);
+
+// Exact are 10^0 .. 10^27 (5^27 < 2^64 < 5^28).
+constexpr bool exact_powers_are_0_to_27() {
+    for (int j = POW10_MIN; j <= POW10_MAX; ++j)
+        if ((pow10_of(j).inexact == 0) != (j >= 0 && j <= 27)) return false;
+    return true;
+}
+static_assert(exact_powers_are_0_to_27());
+
+constexpr int EXP2_MIN = -1074; // binary exponents of doubles: 2^e <= |v| < 2^(e+1)
+constexpr int EXP2_MAX = 1023;
+
+// floor(e * log10(2)) for the binary exponents of doubles.
+constexpr int floor_log10_pow2(int e) {
+    return (e * 78913) >> 18;
+}
+
+// For every binary exponent e, 10^k <= 2^e < 10^(k+1) with k = floor_log10_pow2(e), checked
+// against the table: floor(log2(10^j)) = exp2 + 63, and 10^j is a power of two for j = 0 only.
+constexpr bool decimal_exponent_estimate_holds() {
+    for (int e = EXP2_MIN; e <= EXP2_MAX; ++e) {
+        const int k = floor_log10_pow2(e);
+        const int below = pow10_of(k).exp2 + 63, above = pow10_of(k + 1).exp2 + 63;
+        if (!(below < e || (k == 0 && e == 0))) return false;
+        if (!(above > e || (above == e && k + 1 != 0))) return false;
+    }
+    return true;
+}
+static_assert(decimal_exponent_estimate_holds());
+
+// Per binary exponent e: |v| = m * 2^(e-63) reaches 10^(k+1), k = floor_log10_pow2(e), iff
+// m >= at[e - EXP2_MIN]. 10^(k+1) lies above 2^e; |v| can reach it only if it lies below
+// 2^(e+1) too, and then m must reach its significand rounded up. Otherwise the entry is
+// 2^64 - 1, which no m reaches (its lowest 11 bits are 0).
+struct NextPow10Table {
+    std::uint64_t at[EXP2_MAX - EXP2_MIN + 1];
+};
+constexpr NextPow10Table make_next_pow10_table() {
+    NextPow10Table table{};
+    for (int e = EXP2_MIN; e <= EXP2_MAX; ++e) {
+        const int j = floor_log10_pow2(e) + 1;
+        const Pow10 &p = pow10_of(j);
+        std::uint64_t threshold = ~std::uint64_t{0};
+        if (p.exp2 + 63 == e && (!p.inexact || p.sig != ~std::uint64_t{0}))
+            threshold = p.sig + p.inexact;
+        table.at[e - EXP2_MIN] = threshold;
+    }
+    return table;
+}
+constexpr NextPow10Table NEXT_POW10 = make_next_pow10_table();
+
+static_assert(NEXT_POW10.at[3 - EXP2_MIN] == 0xA000000000000000u);    // 10 in [8, 16)
+static_assert(NEXT_POW10.at[4 - EXP2_MIN] == ~std::uint64_t{0});      // none in [16, 32)
+static_assert(NEXT_POW10.at[-4 - EXP2_MIN] == 0xCCCCCCCCCCCCCCCDu);   // 0.1, rounded up
+static_assert(NEXT_POW10.at[1022 - EXP2_MIN] == ~std::uint64_t{0});   // 1e308 >= 2^1023
+static_assert(NEXT_POW10.at[1023 - EXP2_MIN] == 0x8E679C2F5E44FF90u); // 1e308, rounded up
+
+// The 128-bit product of a and b.
+struct Product {
+    std::uint64_t hi, lo;
+};
+
+constexpr Product multiply_halves(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
+    const std::uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const std::uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
+    return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (p00 & 0xFFFFFFFFu)};
+}
+static_assert(multiply_halves(~std::uint64_t{0}, ~std::uint64_t{0}).hi == ~std::uint64_t{1});
+static_assert(multiply_halves(~std::uint64_t{0}, ~std::uint64_t{0}).lo == 1);
+static_assert(multiply_halves(0x8000000000000000u, 6).hi == 3);
+static_assert(multiply_halves(0x8000000000000000u, 6).lo == 0);
+
+#if defined(__SIZEOF_INT128__)
+constexpr Product multiply(std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    return {static_cast<std::uint64_t>(p >> 64), static_cast<std::uint64_t>(p)};
+}
+// Both ways agree (the halves are what compilers without a 128-bit type use).
+static_assert(multiply(0xCCCCCCCCCCCCCCCCu, 0xFFFFFFFFFFFFF800u).hi ==
+              multiply_halves(0xCCCCCCCCCCCCCCCCu, 0xFFFFFFFFFFFFF800u).hi);
+static_assert(multiply(0xCCCCCCCCCCCCCCCCu, 0xFFFFFFFFFFFFF800u).lo ==
+              multiply_halves(0xCCCCCCCCCCCCCCCCu, 0xFFFFFFFFFFFFF800u).lo);
+static_assert(multiply(0x9E3779B97F4A7C15u, 0xD6E8FEB86659FD93u).hi ==
+              multiply_halves(0x9E3779B97F4A7C15u, 0xD6E8FEB86659FD93u).hi);
+static_assert(multiply(0x9E3779B97F4A7C15u, 0xD6E8FEB86659FD93u).lo ==
+              multiply_halves(0x9E3779B97F4A7C15u, 0xD6E8FEB86659FD93u).lo);
+#else
+constexpr Product multiply(std::uint64_t a, std::uint64_t b) {
+    return multiply_halves(a, b);
+}
+#endif
+
+constexpr std::uint64_t DIGITS7_BEGIN = 1000000;
+constexpr std::uint64_t DIGITS7_END = 10000000; // one past the largest seven-digit number
+
+// 10^0 .. 10^19, the powers of ten below 2^64.
+struct IntegerPowers {
+    std::uint64_t at[20];
+};
+constexpr IntegerPowers make_integer_powers() {
+    IntegerPowers p{};
+    p.at[0] = 1;
+    for (int i = 1; i < 20; ++i) p.at[i] = p.at[i - 1] * 10;
+    return p;
+}
+constexpr IntegerPowers INTEGER_POW10 = make_integer_powers();
+
+// Characters packed into an integer, the first in the lowest byte: so the digits are shifted
+// and counted in a register and written with one store, whatever the byte order.
+constexpr std::uint64_t ZEROS8 = 0x3030303030303030u; // "00000000"
+
+// "00" .. "99" packed.
+struct DigitPairs {
+    std::uint16_t at[100];
+};
+constexpr DigitPairs make_digit_pairs() {
+    DigitPairs d{};
+    for (int i = 0; i < 100; ++i)
+        d.at[i] = static_cast<std::uint16_t>(('0' + i / 10) | (('0' + i % 10) << 8));
+    return d;
+}
+constexpr DigitPairs DIGIT_PAIRS = make_digit_pairs();
+
+inline void store8(char *p, std::uint64_t chars) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &chars, 8);
+    } else {
+        for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(chars >> (8 * i));
+    }
+}
+
+// The chars with a '.' inserted after the first `before` (1 .. 7) of them; the last drops out.
+constexpr std::uint64_t insert_point(std::uint64_t chars, int before) {
+    const std::uint64_t head = (std::uint64_t{1} << (8 * before)) - 1;
+    return (chars & head) | (std::uint64_t{'.'} << (8 * before)) | ((chars & ~head) << 8);
+}
+
+// The digit values of 0 .. 999 in three bytes, the first digit in the lowest.
+struct DigitTriples {
+    std::uint32_t at[1000];
+};
+constexpr DigitTriples make_digit_triples() {
+    DigitTriples t{};
+    for (std::uint32_t i = 0; i < 1000; ++i)
+        t.at[i] = i / 100 | (i / 10 % 10) << 8 | (i % 10) << 16;
+    return t;
+}
+constexpr DigitTriples DIGIT_TRIPLES = make_digit_triples();
+
+// The seven digits of d (10^6 <= d < 10^7) as values 0 .. 9 in the bytes of the result, the
+// first in the lowest byte, and 0 as the eighth.
+constexpr std::uint64_t digit_values7(std::uint32_t d) {
+    const std::uint32_t upper = d / 1000, first = upper / 1000;
+    return first | std::uint64_t{DIGIT_TRIPLES.at[upper - first * 1000]} << 8 |
+           std::uint64_t{DIGIT_TRIPLES.at[d - upper * 1000]} << 32;
+}
+static_assert(digit_values7(1000000) == 0x0000000000000001u);
+static_assert(digit_values7(9999999) == 0x0009090909090909u);
+static_assert(digit_values7(1234567) == 0x0007060504030201u);
+static_assert(digit_values7(9080706) == 0x0006000700080009u);
+
+// Writes digits (10^6 <= digits < 10^7, the significant digits of the value) with decimal
+// exponent k as "%g" lays them out: plain for -4 <= k <= 6, else d.dddddde+kk; trailing zeros
+// after the point and a point without digits after it left out. Returns the end of the text;
+// up to 13 characters from p are written.
+inline char *write_g7_layout(char *p, std::uint32_t digits, int k) {
+    const std::uint64_t values = digit_values7(digits);
+    const std::uint64_t chars = values | ZEROS8;
+    // The digits without trailing zeros: up to the highest byte that is not 0 (the first is
+    // not; "| 1" tells the compiler so).
+    const int n = 8 - static_cast<int>(static_cast<unsigned>(std::countl_zero(values | 1)) / 8);
+
+    if (k >= 0 && k <= 6) {
+        // ddd or ddd.dddd; without digits after it the point lies past the end.
+        store8(p, insert_point(chars, k + 1));
+        return p + std::max(n, k + 1) + (n > k + 1);
+    }
+    if (k < 0 && k >= -4) {
+        // 0.ddddddd .. 0.000ddddddd
+        store8(p, insert_point(ZEROS8, 1)); // "0.000000"
+        p += 1 - k;
+        store8(p, chars);
+        return p + n;
+    }
+    store8(p, insert_point(chars, 1)); // d.dddddd
+    p += n + (n > 1);
+    p[0] = 'e';
+    p[1] = k < 0 ? '-' : '+';
+    p += 2;
+    unsigned magnitude = static_cast<unsigned>(k < 0 ? -k : k);
+    if (magnitude >= 100) {
+        *p++ = static_cast<char>('0' + magnitude / 100);
+        magnitude %= 100;
+    }
+    p[0] = static_cast<char>(DIGIT_PAIRS.at[magnitude]);
+    p[1] = static_cast<char>(DIGIT_PAIRS.at[magnitude] >> 8);
+    return p + 2;
+}
+
+// The exact path for values whose rounding the product leaves undecided (k >= 7 or k <= -22):
+// the value written as an integer and divided, or std::to_chars.
+[[gnu::noinline]] int format_g7_exact(char *out, double value, int k) {
+    const double magnitude = std::fabs(value);
+    if (k >= 7 && magnitude < 18446744073709551616.0 && magnitude == std::floor(magnitude)) {
+        const std::uint64_t n = static_cast<std::uint64_t>(magnitude); // k <= 19 here
+        const std::uint64_t unit = INTEGER_POW10.at[k - 6];
+        std::uint64_t digits = n / unit;
+        const std::uint64_t rest = n % unit, half = unit / 2;
+        digits += rest > half || (rest == half && (digits & 1) != 0);
+        if (digits == DIGITS7_END) {
+            digits = DIGITS7_BEGIN;
+            ++k;
+        }
+        char *p = out;
+        if (std::signbit(value)) *p++ = '-';
+        p = write_g7_layout(p, static_cast<std::uint32_t>(digits), k);
+        *p = '\0';
+        return static_cast<int>(p - out);
+    }
+    const auto r =
+        std::to_chars(out, out + ADF_NUMBER_SIZE - 1, value, std::chars_format::general, 7);
+    *r.ptr = '\0';
+    return static_cast<int>(r.ptr - out);
+}
+
+[[gnu::noinline]] int format_nonfinite(char *out, double value) {
+    const char *text = nonfinite_text(value);
+    const size_t n = std::strlen(text);
+    std::memcpy(out, text, n + 1);
+    return static_cast<int>(n);
+}
+
+// "%1.7g" of value into out (ADF_NUMBER_SIZE characters); returns the length.
+int format_g7(char *out, double value) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    *out = '-';
+    char *p = out + (bits >> 63);
+    const int biased = static_cast<int>(bits >> 52) & 0x7FF;
+    const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+    // |value| = m * 2^x
+    std::uint64_t m;
+    int x;
+    if (static_cast<unsigned>(biased - 1) < 0x7FE) { // normal: 1 .. 0x7FE
+        m = (fraction | (std::uint64_t{1} << 52)) << 11;
+        x = biased - 1075 - 11;
+    } else if (biased == 0x7FF) {
+        return format_nonfinite(out, value);
+    } else if (fraction != 0) { // subnormal
+        const int shift = std::countl_zero(fraction);
+        m = fraction << shift;
+        x = -1074 - shift;
+    } else {
+        *p++ = '0';
+        *p = '\0';
+        return static_cast<int>(p - out);
+    }
+
+    const int e = x + 63; // 2^e <= |value| < 2^(e+1)
+    int k = floor_log10_pow2(e) + (m >= NEXT_POW10.at[e - EXP2_MIN]);
+
+    const Pow10 &scale = pow10_of(6 - k);
+    const Product q = multiply(m, scale.sig);
+    // q = |value| * 10^(6-k) * 2^(64 + shift): the binary point lies shift bits into q.hi
+    // (39 to 44 bits, as 2^19 < 10^6 <= |value| * 10^(6-k) < 10^7 < 2^24 and
+    // 2^126 <= m * sig < 2^128). below: the bits of q.hi under the point, moved to the top.
+    const int shift = -(x + scale.exp2) - 64;
+    std::uint64_t digits = q.hi >> shift;
+    const std::uint64_t below = q.hi << (64 - shift);
+    constexpr std::uint64_t HALF = std::uint64_t{1} << 63;
+    // With an inexact power the true product lies in (q, q + m): undecided if that interval
+    // reaches one half, that is, if m carries q.lo over and q.hi + 1 holds one half exactly.
+    if (scale.inexact && q.lo > ~m && ((q.hi + 1) << (64 - shift)) == HALF)
+        return format_g7_exact(out, value, k);
+    // below is a multiple of 2^(64 - shift) >= 2^20: setting its lowest bit moves it above one
+    // half only if it is one half. That rounds up if the exact q lies above one half (bits in
+    // q.lo, or an inexact power) or on it with odd digits.
+    const std::uint64_t nudge = scale.inexact | (q.lo != 0) | (digits & 1);
+    digits += (below | nudge) > HALF;
+    if (digits == DIGITS7_END) {
+        digits = DIGITS7_BEGIN;
+        ++k;
+    }
+    p = write_g7_layout(p, static_cast<std::uint32_t>(digits), k);
+    *p = '\0';
+    return static_cast<int>(p - out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -609,18 +1016,8 @@ bool adf_is_angle_name(const char *name) {
 }
 
 int adf_format_default(char *out, double value) {
-    if (!std::isfinite(value)) {
-        const char *text = nonfinite_text(value);
-        const size_t n = std::strlen(text);
-        std::memcpy(out, text, n + 1);
-        return static_cast<int>(n);
-    }
-    // General format with precision 7 gives the characters of printf's "%.7g" in the "C"
-    // locale, independently of the program's locale.
-    const auto r =
-        std::to_chars(out, out + ADF_NUMBER_SIZE - 1, value, std::chars_format::general, 7);
-    *r.ptr = '\0';
-    return static_cast<int>(r.ptr - out);
+    // The characters of printf's "%.7g" in the "C" locale, whatever the program's locale.
+    return format_g7(out, value);
 }
 
 adf_file *adf_open_write(const char *file_name) {
