@@ -8,6 +8,7 @@
 #include <cstring>
 #include <algorithm>
 #include <limits>
+#include <type_traits>
 
 namespace {
 
@@ -267,6 +268,79 @@ std::uint8_t *mdf_field_record(const mdf_group_rec *group, const mdf_layout &l) 
 
 namespace {
 
+// The raw value of a field of any layout: its bits, then their value by kind.
+double raw_any(const std::uint8_t *record, const mdf_value_plan &p) {
+    const mdf_layout &l = p.layout;
+    return mdf_field_value(mdf_get_field(record, l.first_bit, l.bits, l.big_endian), l);
+}
+
+// The unsigned number of the N bytes at b, least or most significant first.
+template <class U, bool BigEndian>
+U load(const std::uint8_t *b) {
+    U v;
+    if constexpr (std::endian::native == (BigEndian ? std::endian::big : std::endian::little)) {
+        std::memcpy(&v, b, sizeof v);
+    } else {
+        v = 0;
+        for (std::size_t i = 0; i < sizeof v; ++i)
+            v |= static_cast<U>(static_cast<U>(b[i]) << (8 * (BigEndian ? sizeof v - 1 - i : i)));
+    }
+    return v;
+}
+
+// A field that fills whole bytes as a value of type T (an integer of its width, float, double):
+// the same value as raw_any gives, without its steps.
+template <class T, bool BigEndian>
+double raw_whole(const std::uint8_t *record, const mdf_value_plan &p) {
+    using U = std::conditional_t<
+        sizeof(T) == 1, std::uint8_t,
+        std::conditional_t<sizeof(T) == 2, std::uint16_t,
+                           std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>>>;
+    return static_cast<double>(
+        std::bit_cast<T>(load<U, BigEndian>(record + p.layout.first_bit / 8)));
+}
+
+template <bool BigEndian>
+mdf_raw_fn whole_reader(const mdf_layout &l) {
+    const bool is_signed = l.kind == MDF_KIND_SIGNED;
+    switch (l.bits) {
+    case 8:
+        return is_signed ? raw_whole<std::int8_t, BigEndian> : raw_whole<std::uint8_t, BigEndian>;
+    case 16:
+        return is_signed ? raw_whole<std::int16_t, BigEndian> : raw_whole<std::uint16_t, BigEndian>;
+    case 32:
+        if (l.kind == MDF_KIND_IEEE) return raw_whole<float, BigEndian>;
+        return is_signed ? raw_whole<std::int32_t, BigEndian> : raw_whole<std::uint32_t, BigEndian>;
+    case 64:
+        if (l.kind == MDF_KIND_IEEE) return raw_whole<double, BigEndian>;
+        return is_signed ? raw_whole<std::int64_t, BigEndian> : raw_whole<std::uint64_t, BigEndian>;
+    default: return raw_any;
+    }
+}
+
+// The decoder of a layout: whole bytes of the integer and IEEE kinds directly, all else by
+// raw_any; null for a layout without a number.
+mdf_raw_fn raw_reader(const mdf_layout &l) {
+    if (l.kind == MDF_KIND_NONE) return nullptr;
+    const bool whole =
+        l.first_bit % 8 == 0 &&
+        (l.kind == MDF_KIND_UNSIGNED || l.kind == MDF_KIND_SIGNED || l.kind == MDF_KIND_IEEE);
+    if (!whole) return raw_any;
+    return l.big_endian ? whole_reader<true>(l) : whole_reader<false>(l);
+}
+
+double convert_none(const mdf_value_plan &, double raw) {
+    return raw;
+}
+double convert_linear(const mdf_value_plan &p, double raw) {
+    return p.conversion.p[0] + p.conversion.p[1] * raw;
+}
+double convert_any(const mdf_value_plan &p, double raw) {
+    double physical = 0.0;
+    mdf_convert(p.conversion, raw, &physical);
+    return physical;
+}
+
 mdf_layout layout_in(const mdf_group_rec *group, const std::uint8_t *cn) {
     if (group == nullptr || group->magic != MDF_GROUP_MAGIC || group->file == nullptr ||
         cn == nullptr)
@@ -283,17 +357,39 @@ std::uint32_t mdfdec_bits(const mdf_group_rec *group, const std::uint8_t *cn) {
 }
 
 double mdfdec_raw(const mdf_group_rec *group, const std::uint8_t *cn) {
-    const mdf_layout l = layout_in(group, cn);
-    const std::uint8_t *data = mdf_field_record(group, l);
-    return mdf_field_value(mdf_get_field(data, l.first_bit, l.bits, l.big_endian), l);
+    layout_in(group, cn);
+    const mdf_value_plan plan = mdf_plan_of(cn, nullptr, group->file->big_endian, 0);
+    return mdf_plan_raw(plan, mdf_field_record(group, plan.layout));
 }
 
 double mdfdec_value(const mdf_group_rec *group, const std::uint8_t *cn, const std::uint8_t *cc) {
-    const double raw = mdfdec_raw(group, cn);
-    if (cc == nullptr) return raw;
-    mdf_conversion c = mdf_conversion_of(cc, group->file->version);
-    c.text = reinterpret_cast<const char *>(cc + CC_PARAMS);
-    double physical = 0.0;
-    mdf_convert(c, raw, &physical);
-    return physical;
+    layout_in(group, cn);
+    const mdf_value_plan plan = mdf_plan_of(cn, cc, group->file->big_endian, group->file->version);
+    return mdf_plan_value(plan, mdf_field_record(group, plan.layout));
+}
+
+mdf_value_plan mdf_plan_of(const std::uint8_t *cn, const std::uint8_t *cc, bool big_endian,
+                           std::uint16_t version) {
+    mdf_value_plan plan{};
+    plan.layout = mdf_layout_of(cn, big_endian);
+    plan.raw = raw_reader(plan.layout);
+    plan.numeric = plan.raw == nullptr ? MDF_NOT_NUMERIC : 0;
+    plan.convert = convert_none;
+    if (cc == nullptr) return plan;
+    plan.conversion = mdf_conversion_of(cc, version);
+    plan.conversion.text = reinterpret_cast<const char *>(cc + CC_PARAMS);
+    switch (plan.conversion.type) {
+    case CC_LINEAR: plan.convert = convert_linear; break;
+    case CC_DATE:
+    case CC_TIME: plan.numeric = MDF_NOT_NUMERIC; break;
+    case CC_TABLE_INTERP:
+    case CC_TABLE:
+    case CC_POLYNOMIAL:
+    case CC_EXPONENTIAL:
+    case CC_LOGARITHMIC:
+    case CC_RATIONAL:
+    case CC_FORMULA: plan.convert = convert_any; break;
+    default: break; // one to one: the text tables, 11, 12 and the types without a rule
+    }
+    return plan;
 }

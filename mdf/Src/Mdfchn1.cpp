@@ -22,8 +22,13 @@ const char empty_text[] = "";
 // The longest text a TX block holds (its size, length + 5, is a 16-bit quantity).
 constexpr std::size_t MAX_TEXT = 0xFFFFu - 5;
 
-mdf_layout layout(const mdf_channel_rec *c) {
-    return mdf_layout_of(c->cn, c->group->file->big_endian);
+const mdf_layout &layout(const mdf_channel_rec *c) {
+    return c->plan.layout;
+}
+
+// Works out how the channel's values are read; again whenever its CC changes.
+void make_plan(mdf_channel_rec *c) {
+    c->plan = mdf_plan_of(c->cn, c->cc, c->group->file->big_endian, c->group->file->version);
 }
 
 // Refuses a channel whose value the group's record cannot hold. A channel whose value is no
@@ -59,10 +64,7 @@ std::int16_t value_check(const mdf_channel_rec *c) {
 
 // A value read of a channel that is no number: quiet, and the group stays where it is.
 void require_number(const mdf_channel_rec *c) {
-    if (layout(c).kind == MDF_KIND_NONE ||
-        (c->cc != nullptr &&
-         (mdf_u16(c->cc, CC_TYPE) == CC_DATE || mdf_u16(c->cc, CC_TYPE) == CC_TIME)))
-        mdflib_raise(MDF_NOT_NUMERIC);
+    if (c->plan.numeric != 0) mdflib_raise(c->plan.numeric);
 }
 
 // A value write into a layout that MDFLIB does not write: -1008.
@@ -80,6 +82,7 @@ mdf_channel_rec *new_channel(mdf_group_rec *g, std::uint8_t *cn, std::uint8_t *c
     c->cc = cc;
     c->access = access;
     c->writes = 0;
+    make_plan(c);
     mdflst_channel_insert(c);
     mdfgrp_attach_channel(c);
     return c;
@@ -328,6 +331,7 @@ std::int16_t mdfchn_copy(mdf_channel_rec **channel, mdf_group_rec *group, mdf_ch
             std::uint8_t *cc = mdfblk_copy(source->cc);
             mdfblk_set_link(c->cn + CN_CONVERSION, 0, cc);
             c->cc = cc;
+            make_plan(c);
         }
         if (std::uint8_t *ce = mdfblk_link(source->cn, CN_EXTENSION); ce != nullptr)
             mdfblk_set_link(c->cn + CN_EXTENSION, 0, mdfblk_copy(ce));
@@ -444,7 +448,7 @@ std::int16_t mdfchn_read_raw_real(double *raw, mdf_channel_rec *channel) {
         mdflib_require(raw != nullptr, "raw");
         require_number(channel);
         mdfgrp_prepare_read(channel);
-        *raw = mdfdec_raw(channel->group, channel->cn);
+        *raw = mdf_plan_raw(channel->plan, mdf_record_data(channel->group->buffer));
     });
 }
 
@@ -454,7 +458,7 @@ std::int16_t mdfchn_read_value(double *value, mdf_channel_rec *channel) {
         mdflib_require(value != nullptr, "value");
         require_number(channel);
         mdfgrp_prepare_read(channel);
-        *value = mdfdec_value(channel->group, channel->cn, channel->cc);
+        *value = mdf_plan_value(channel->plan, mdf_record_data(channel->group->buffer));
     });
 }
 

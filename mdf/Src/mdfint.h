@@ -411,12 +411,55 @@ struct mdf_group_rec {
     mdf_group_rec *previous; // group list, the record before (null for the first)
 };
 
+// How a channel's values are coded: worked out from its CN and the file's default byte order.
+enum mdf_value_kind : std::uint8_t {
+    MDF_KIND_NONE,     // not a number (strings, byte arrays, unknown types, impossible bit counts)
+    MDF_KIND_UNSIGNED, // 1 to 64 bits
+    MDF_KIND_SIGNED,   // 1 to 64 bits, two's complement
+    MDF_KIND_IEEE,     // 32 bits single, 64 bits double
+    MDF_KIND_VAX_F,    // 32 bits
+    MDF_KIND_VAX_G,    // 64 bits
+    MDF_KIND_VAX_D,    // 64 bits
+};
+struct mdf_layout {
+    std::uint32_t first_bit; // 8 x additional byte offset + the CN's first bit
+    std::uint32_t bits;
+    std::uint16_t data_type;
+    mdf_value_kind kind;
+    bool big_endian;
+};
+// A conversion as read from a CC image: P1 to P7 (0 where the block has fewer), the table rows
+// (types 1 and 2: count pairs of little-endian REALs, raw then physical) or the formula text.
+struct mdf_conversion {
+    std::uint16_t type;
+    std::uint32_t count;       // parameter count; for the tables the number of rows
+    double p[7];               // P1 .. P7
+    const std::uint8_t *table; // types 1 and 2
+    const char *text;          // type 10, text_length bytes at most
+    std::size_t text_length;
+    bool p6_offset; // version 3.00 on: the polynomial subtracts P6 along with P5
+};
+// How an open channel's values are read, worked out once when it is opened: the layout, the
+// function that decodes the raw value of its data type and bit position from a record, and the
+// function of its conversion type with the parameters it needs.
+struct mdf_value_plan;
+using mdf_raw_fn = double (*)(const std::uint8_t *record, const mdf_value_plan &plan);
+using mdf_convert_fn = double (*)(const mdf_value_plan &plan, double raw);
+struct mdf_value_plan {
+    mdf_layout layout;
+    mdf_raw_fn raw;             // null when the data type and bit count give no number
+    mdf_convert_fn convert;     // the raw value itself without a conversion block
+    mdf_conversion conversion;  // with its text
+    std::int16_t numeric;       // 0, or MDF_NOT_NUMERIC (data type, bit count, date or time)
+};
+
 // The channel handle.
 struct mdf_channel_rec {
     std::uint32_t magic;             // MDF_CHANNEL_MAGIC
     mdf_group_rec *group;            // the open group of the channel
     std::uint8_t *cn;                // CN block image
     std::uint8_t *cc;                // CC block image, null if none
+    mdf_value_plan plan;             // how its values are read (mdf_plan_of cn and cc)
     std::uint16_t access;            // reads since the group last moved
     std::uint16_t writes;            // writes since the current record was last written
     mdf_channel_rec *next;           // channel list
@@ -863,27 +906,23 @@ void mdfgrp_new_buffer(mdf_group_rec *group);
 // Value coding (Decode, Encode) and formulas (Mdffrm)
 // ---------------------------------------------------------------------------------------------
 
-// How a channel's values are coded: worked out from its CN and the file's default byte order.
-enum mdf_value_kind : std::uint8_t {
-    MDF_KIND_NONE,     // not a number (strings, byte arrays, unknown types, impossible bit counts)
-    MDF_KIND_UNSIGNED, // 1 to 64 bits
-    MDF_KIND_SIGNED,   // 1 to 64 bits, two's complement
-    MDF_KIND_IEEE,     // 32 bits single, 64 bits double
-    MDF_KIND_VAX_F,    // 32 bits
-    MDF_KIND_VAX_G,    // 64 bits
-    MDF_KIND_VAX_D,    // 64 bits
-};
-struct mdf_layout {
-    std::uint32_t first_bit; // 8 x additional byte offset + the CN's first bit
-    std::uint32_t bits;
-    std::uint16_t data_type;
-    mdf_value_kind kind;
-    bool big_endian;
-};
 mdf_layout mdf_layout_of(const std::uint8_t *cn, bool file_big_endian);
 // True for the layouts that values are written in: the data types 0, 1, 2 and 4 of at most 32
 // bits and IEEE doubles of type 3, all little-endian.
 bool mdf_layout_writable(const mdf_layout &layout);
+
+// The reading plan of a channel with the CN image cn and the CC image cc (null: none) in a file
+// of the default byte order big_endian and MDF version `version`.
+mdf_value_plan mdf_plan_of(const std::uint8_t *cn, const std::uint8_t *cc, bool big_endian,
+                           std::uint16_t version);
+// A channel's raw value / physical value in a record by its plan (plan.raw must be set; the
+// field lies inside the record, which was checked when the channel was opened).
+inline double mdf_plan_raw(const mdf_value_plan &plan, const std::uint8_t *record) {
+    return plan.raw(record, plan);
+}
+inline double mdf_plan_value(const mdf_value_plan &plan, const std::uint8_t *record) {
+    return plan.convert(plan, plan.raw(record, plan));
+}
 
 // The raw bits of the channel cn in the group's current record (the low 32 of a wider field).
 std::uint32_t mdfdec_bits(const mdf_group_rec *group, const std::uint8_t *cn);
@@ -916,17 +955,6 @@ void mdf_put_bits(std::uint8_t *data, std::uint32_t first_bit, std::uint32_t bit
 double mdf_bits_to_raw(std::uint32_t value, std::uint32_t bits, std::uint16_t data_type);
 // The bits of a raw value for data type 0, 1, 2, 3 (64 bits) or 4.
 std::uint64_t mdf_raw_to_bits(double raw, std::uint32_t bits, std::uint16_t data_type);
-// A conversion as read from a CC image: P1 to P7 (0 where the block has fewer), the table rows
-// (types 1 and 2: count pairs of little-endian REALs, raw then physical) or the formula text.
-struct mdf_conversion {
-    std::uint16_t type;
-    std::uint32_t count;       // parameter count; for the tables the number of rows
-    double p[7];               // P1 .. P7
-    const std::uint8_t *table; // types 1 and 2
-    const char *text;          // type 10, text_length bytes at most
-    std::size_t text_length;
-    bool p6_offset; // version 3.00 on: the polynomial subtracts P6 along with P5
-};
 // The mask of a field of bits bits (at most 32, so the shift never reaches 64).
 inline std::uint64_t mdf_field_mask(unsigned bits) {
     return (std::uint64_t{1} << bits) - 1;
