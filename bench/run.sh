@@ -5,6 +5,8 @@
 #   (c) the sort alone (sortbench: one mdffil_sort),
 #   (d) the baseline: the same number of value lines and values printed with fprintf(" %1.7g"),
 #   (e) cp of the unsorted file,
+#   (f) the conversion of an MDF 3.30 measurement of the same size in real-recording shapes
+#       (mkbench3: double time channels, both byte orders, fields at bit positions),
 # each as one process timed by /usr/bin/time (wall time, peak resident memory), and prints the
 # table and the ratios a/d and c/e. Before that it checks that the conversion output is
 # unchanged: the ADF file of a small generated measurement must have the checksum stored in
@@ -34,7 +36,7 @@ fi
 echo "== build (release) in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAXCON_BENCH=ON \
     -DTRAXCON_TESTS=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target traxcon mkbench baseline sortbench
+cmake --build "$BUILD" -j 2 --target traxcon mkbench mkbench3 baseline sortbench
 
 mkdir -p "$DIR"
 cd "$DIR"
@@ -64,12 +66,13 @@ echo "ref.adf unchanged ($sum); sorted and unsorted input give the same file"
 # ---------------------------------------------------------------------------------------------
 stamp="bench.$SIZE.stamp"
 if [ ! -f "$stamp" ] || [ "$BIN/mkbench" -nt "$stamp" ] || [ ! -f bench.dat ] ||
-    [ ! -f bench_u.dat ]; then
+    [ ! -f bench_u.dat ] || [ ! -f bench3.dat ] || [ "$BIN/mkbench3" -nt "$stamp" ]; then
     echo "== generating $SIZE"
-    rm -f bench.* bench_u.*
+    rm -f bench.* bench_u.* bench3.*
     need=$(($(df -Pk . | awk 'NR == 2 { print $4 }') / 1024))
     echo "free disk: $need MiB"
     "$BIN/mkbench" "$SIZE" bench
+    "$BIN/mkbench3" "$SIZE" bench3
     touch "$stamp"
 fi
 
@@ -131,7 +134,16 @@ rm -f copy.dat
 measure cp bench_u.dat copy.dat
 E_WALL=$WALL E_CPU=$CPU E_RSS=$RSS
 
+echo "== (f) conversion of the MDF 3.30 file"
+rm -f bench3.adf
+measure "$BIN/traxcon" bench3
+F_WALL=$WALL F_CPU=$CPU F_RSS=$RSS
+header3=$(grep -m1 '^#' bench3.adf)
+LINES_F=$(echo "$header3" | awk '{ print $3 }')
+VALUES_F=$((LINES_F * $(echo "$header3" | awk '{ print $2 }')))
+
 IN_S=$(size_of bench.dat)
+IN_F=$(size_of bench3.dat)
 IN_U=$(size_of bench_u.dat)
 VALUES=$((LINES_N * COLUMNS_N))
 
@@ -141,7 +153,8 @@ echo "ADF output: $ADF_SIZE bytes, $COLUMNS_N columns"
 awk -v in_s="$IN_S" -v in_u="$IN_U" -v lines="$LINES_N" -v values="$VALUES" \
     -v aw="$A_WALL" -v ac="$A_CPU" -v ar="$A_RSS" -v bw="$B_WALL" -v bc="$B_CPU" -v br="$B_RSS" \
     -v cw="$C_WALL" -v cc="$C_CPU" -v cr="$C_RSS" -v dw="$D_WALL" -v dc="$D_CPU" -v dr="$D_RSS" \
-    -v ew="$E_WALL" -v ec="$E_CPU" -v er="$E_RSS" 'BEGIN {
+    -v ew="$E_WALL" -v ec="$E_CPU" -v er="$E_RSS" -v in_f="$IN_F" -v lines_f="$LINES_F" \
+    -v values_f="$VALUES_F" -v fw="$F_WALL" -v fc="$F_CPU" -v fr="$F_RSS" 'BEGIN {
     fmt = "| %-36s | %9s | %11s | %12s | %7s | %7s | %7s | %8s | %9s |\n"
     printf fmt, "case", "input MB", "value lines", "values", "wall s", "CPU s", "MB/s", "ns/value",
         "peak RSS"
@@ -153,7 +166,8 @@ awk -v in_s="$IN_S" -v in_u="$IN_U" -v lines="$LINES_N" -v values="$VALUES" \
     row("(c) sort alone", in_u, "-", "-", cw, cc, cr)
     row("(d) baseline fprintf(\" %1.7g\")", "-", lines, values, dw, dc, dr)
     row("(e) cp of the unsorted file", in_u, "-", "-", ew, ec, er)
-    printf "\na/d = %.2f wall, %.2f CPU   (goal <= 1.0)\n", aw / nz(dw), ac / nz(dc)
+    row("(f) conversion, MDF 3.30 file", in_f, lines_f, values_f, fw, fc, fr)
+    printf "\na/d = %.2f wall, %.2f CPU   (goal <= 0.15 CPU)\n", aw / nz(dw), ac / nz(dc)
     printf "c/e = %.2f wall, %.2f CPU   (goal <= 2.0)\n", cw / nz(ew), cc / nz(ec)
 }
 function nz(x) { return x > 0 ? x : 0.01 }
@@ -166,5 +180,5 @@ function row(name, input, l, v, wall, cpu, rss,    mb, mbs, nsv) {
 }'
 
 if [ "${BENCH_KEEP:-0}" != 1 ]; then
-    rm -f bench.adf bench_u.adf bench_u.tmp sorted.tmp baseline.txt copy.dat
+    rm -f bench.adf bench_u.adf bench_u.tmp sorted.tmp baseline.txt copy.dat bench3.adf
 fi

@@ -61,20 +61,10 @@ std::int16_t mdflib_guard_locked() {
     return MDF_ERR_FATAL;
 }
 
-std::int16_t mdflib_guard_open(mdf_guard_kind kind) {
-    ++mdflib_state.guard_depth;
-    mdflib_state.status = 0;
-    if (kind == MDF_GUARD_STICKY) mdflib_state.status = mdflib_state.sticky_error;
-    return mdflib_state.status;
-}
-
-std::int16_t mdflib_guard_close(std::int16_t status) {
-    --mdflib_state.guard_depth;
-    mdflib_state.status = status;
-    if (status != 0) {
-        if (mdflib_state.guard_depth > 0) throw mdf_fail{status};
-        if (status == MDF_ERR_FATAL) mdflib_print_error("Further use of Library prohibited!\n");
-    }
+// A failing close: thrown on to an enclosing guard, or the locked line.
+std::int16_t mdflib_guard_fail(std::int16_t status) {
+    if (mdflib_state.guard_depth > 0) throw mdf_fail{status};
+    if (status == MDF_ERR_FATAL) mdflib_print_error("Further use of Library prohibited!\n");
     return status;
 }
 

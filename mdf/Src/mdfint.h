@@ -447,10 +447,10 @@ using mdf_raw_fn = double (*)(const std::uint8_t *record, const mdf_value_plan &
 using mdf_convert_fn = double (*)(const mdf_value_plan &plan, double raw);
 struct mdf_value_plan {
     mdf_layout layout;
-    mdf_raw_fn raw;             // null when the data type and bit count give no number
-    mdf_convert_fn convert;     // the raw value itself without a conversion block
-    mdf_conversion conversion;  // with its text
-    std::int16_t numeric;       // 0, or MDF_NOT_NUMERIC (data type, bit count, date or time)
+    mdf_raw_fn raw;            // null when the data type and bit count give no number
+    mdf_convert_fn convert;    // the raw value itself without a conversion block
+    mdf_conversion conversion; // with its text
+    std::int16_t numeric;      // 0, or MDF_NOT_NUMERIC (data type, bit count, date or time)
 };
 
 // The channel handle.
@@ -572,10 +572,19 @@ enum mdf_guard_kind {
 };
 // Steps 1-3 of the guard: returns the status to start with; nonzero means skip the body
 // (guard_depth is raised only when the result is not the locked status).
-std::int16_t mdflib_guard_open(mdf_guard_kind kind);
+inline std::int16_t mdflib_guard_open(mdf_guard_kind kind) {
+    ++mdflib_state.guard_depth;
+    mdflib_state.status = kind == MDF_GUARD_STICKY ? mdflib_state.sticky_error : 0;
+    return mdflib_state.status;
+}
 // Steps 5-7: closes the guard, records the status, throws it on to an enclosing guard or
 // prints the locked line; returns the status to the outermost caller.
-std::int16_t mdflib_guard_close(std::int16_t status);
+std::int16_t mdflib_guard_fail(std::int16_t status);
+inline std::int16_t mdflib_guard_close(std::int16_t status) {
+    --mdflib_state.guard_depth;
+    mdflib_state.status = status;
+    return status == 0 ? 0 : mdflib_guard_fail(status);
+}
 // The locked path (step 1 to 6 without opening a guard).
 std::int16_t mdflib_guard_locked();
 
