@@ -23,7 +23,8 @@ struct mdf_image {
         const std::size_t at = bytes.size();
         bytes.resize(at + std::max(size, room), 0);
         if (type != nullptr) {
-            std::memcpy(&bytes[at], type, 2);
+            bytes.at(at) = static_cast<uint8_t>(type[0]);
+            bytes.at(at + 1) = static_cast<uint8_t>(type[1]);
             put_le(bytes, at + 2, static_cast<uint16_t>(size), 2);
         }
         return at;
