@@ -4,9 +4,12 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-win
 WINE_BUILD ?= build-wine
+PKG_BUILD  ?= build-pkg
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 
-.PHONY: all build demo test test-asan bench fuzz windows test-windows clean
+.PHONY: all build demo test test-asan bench fuzz windows test-windows install package \
+        test-package clean
 
 all: build
 
@@ -27,8 +30,9 @@ test-asan:
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # Windows: traxcon.exe and the unit-test programs, cross-built with MinGW-w64 into build-win/bin.
+WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 windows:
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+	$(WIN_CONFIGURE)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 # The unit tests as Windows programs under Wine, then the end-to-end tests (Linux programs in
@@ -44,6 +48,33 @@ test-windows: windows
 	ctest --test-dir $(WINE_BUILD) --output-on-failure -j $(JOBS)
 	$(WIN_BUILD)/wine-run --stop-server
 
+# Installs what `make` built: bin/traxcon and share/man/man1/traxcon.1 (and README and CHANGELOG
+# in share/doc/traxcon) below PREFIX (default /usr/local); DESTDIR is honoured. It builds nothing,
+# so that `sudo make install` leaves no files of root's in the build folder.
+install:
+	@test -f $(BUILD)/bin/traxcon || { echo "no $(BUILD)/bin/traxcon: run make first" >&2; exit 1; }
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The packages, both into $(PKG_BUILD): the Debian package traxcon_<version>_<arch>.deb from a
+# release build of its own (without the tests), and the Windows zip traxcon-<version>-win64.zip
+# with traxcon.exe of the Windows build in $(WIN_BUILD) (the one `make test-windows` tests),
+# stripped. Only the converter (and the zip's texts) are built for them.
+package:
+	cmake -S . -B $(PKG_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRAXCON_TESTS=OFF \
+	  -DTRAXCON_PACKAGE_TESTS=ON -DTRAXCON_WINE_RUN=$(abspath $(WIN_BUILD))/wine-run
+	cmake --build $(PKG_BUILD) -j $(JOBS) --target traxcon
+	cd $(PKG_BUILD) && cpack
+	$(WIN_CONFIGURE)
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target traxcon windows_texts
+	cd $(WIN_BUILD) && cpack -B $(abspath $(PKG_BUILD))
+
+# The package tests (tests/package): the Debian package's converter on the sample measurement,
+# and the zip's traxcon.exe under Wine (the Wine prefix of $(WIN_BUILD)) against it.
+test-package: package
+	$(WIN_BUILD)/wine-run wineboot --init
+	status=0; ctest --test-dir $(PKG_BUILD) --output-on-failure || status=$$?; \
+	  $(WIN_BUILD)/wine-run --stop-server; exit $$status
+
 # Release build in build-bench, a generated measurement of about 200 MB (BENCH_SIZE=1G for the
 # large one), and the table of the conversion benchmark (bench/run.sh).
 BENCH_SIZE ?= 200M
@@ -55,4 +86,4 @@ fuzz:
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WINE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WINE_BUILD) $(PKG_BUILD)

@@ -7,6 +7,7 @@
 
 #include "Msg.h"
 #include "mdflib.h"
+#include "traxcon_version.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -19,9 +20,9 @@ lng_row conv_rows[] = {
     {"TRAXCON_MODNAM", {"TRAXCON", "TRAXCON"}},
     {"TRAXCON_DESCR",
      {"TRAXCON converts MDF files (*.dat) to ADF files (*.adf)\n"
-      "version 1.2 - contact: the TRAXCON development team\n",
+      "version " TRAXCON_VERSION " - contact: the TRAXCON development team\n",
       "TRAXCON konvertiert MDF-Dateien (*.dat) in ADF-Dateien (*.adf)\n"
-      "Version 1.2 - Kontakt: das TRAXCON-Entwicklungsteam\n"}},
+      "Version " TRAXCON_VERSION " - Kontakt: das TRAXCON-Entwicklungsteam\n"}},
     {"TRAXCON_FILHLP", {"i/o filename without extension", "I/O-Dateiname ohne Erweiterung"}},
     {"MDFLIB_OPEN_ERR",
      {"MDF library not opened\n", "MDF-B\x81"

@@ -4,6 +4,7 @@
 #include "Argv.h"
 #include "Lng.h"
 #include "Msg.h"
+#include "traxcon_version.h"
 
 #include <cctype>
 #include <cstdio>
@@ -95,6 +96,7 @@ void conv_start(int argc, const char *const *argv) {
     argv_init(conv_arguments, static_cast<unsigned>(std::size(conv_arguments)), conv_set_language,
               conv_text, conv_key::TRAXCON_DESCR);
     argv_set_file_test(names_a_file);
+    argv_set_version("traxcon " TRAXCON_VERSION);
     argv_eval(argc, argv);
     conv_derive_names();
 }

@@ -51,8 +51,9 @@ void conv_message(int type, const char *key, ...);
 void conv_set_language(int code);
 
 // Start-up: German texts, the message output's module name, the argument table, the evaluation
-// of the command line (help ends the program with status 0, a missing file name with status 1),
-// and the derivation of dat_name, adf_name and tmp_name.
+// of the command line (the help, and the version line "traxcon <version>" of --version and
+// /version, end the program with status 0, a missing file name with status 1), and the
+// derivation of dat_name, adf_name and tmp_name.
 void conv_start(int argc, const char *const *argv);
 
 // Builds dat_name, adf_name and tmp_name from file_base_name. A base name too long for the

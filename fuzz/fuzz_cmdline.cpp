@@ -12,12 +12,13 @@
 // status 0, a missing required parameter, a too long base name or an invalid header format with
 // status 1). A fuzzer cannot tell such an end from a crash, and intercepting exit would leave the
 // modules in a state no program ever sees, so the harness keeps those inputs away from the
-// evaluation instead: help arguments ("?..." and "/?...") are left out, the converter always gets
-// a positional argument (one is appended when the input has none) and a first positional argument
-// of a length that fits the file name buffers, the rich table makes both parameters optional, and
-// header formats that the message output would refuse are replaced by the default format. Every
-// other argument, including every wrong one, reaches the utility unchanged. The endings themselves
-// are covered by the death tests of the modules.
+// evaluation instead: help arguments ("?...", "/?...", "-h", "--help", "-?") and the converter's
+// version words ("--version", "/version") are left out, the converter always gets a positional
+// argument (one is appended when the input has none) and a first positional argument of a length
+// that fits the file name buffers, the rich table makes both parameters optional, and header
+// formats that the message output would refuse are replaced by the default format. Every other
+// argument, including every wrong one, reaches the utility unchanged. The endings themselves are
+// covered by the death tests of the modules.
 #include "Argv.h"
 #include "Msg.h"
 #include "conv.h"
@@ -67,7 +68,9 @@ std::vector<std::string> split(const std::uint8_t *data, std::size_t size) {
 }
 
 bool is_help(const std::string &argument) {
-    return argument.rfind("?", 0) == 0 || argument.rfind("/?", 0) == 0;
+    return argument.rfind("?", 0) == 0 || argument.rfind("/?", 0) == 0 || argument == "-h" ||
+           argument == "--help" || argument == "-?" || argument == "--version" ||
+           argument == "/version";
 }
 
 bool is_positional(const std::string &argument) {

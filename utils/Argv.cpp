@@ -23,6 +23,8 @@ constexpr char LANGUAGE_PREFIX = '=';
 constexpr char HELP_CHAR = '?';
 constexpr std::size_t LOCATION_SIZE = 512; // location text buffer, zero byte included
 constexpr unsigned HELP_INDENT = 4;
+// The option that prints the version line ("/version"), once the program has set one.
+constexpr const char VERSION_OPTION[] = "version";
 
 // The utility's own texts, Windows-1252: German column first, then English.
 lng_row argv_rows[] = {
@@ -106,6 +108,7 @@ lng_row argv_rows[] = {
     {"GENOPTS", {"- Allgemeine Optionen:\n", "- general options:\n"}},
     {"HELPPAR", {"        ? : Aufruf-Information\n", "        ? : usage information\n"}},
     {"HELPOPT", {"        %c? : Aufruf-Information\n", "        %c? : usage information\n"}},
+    {"VERSIONOPT", {"        %c%s : Programmversion\n", "        %c%s : version of the program\n"}},
     {"LAN_E_OPT",
      {"        %ce : setze Sprache auf ENGLISCH\n", "        %ce : set language ENGLISH \n"}},
     {"LAN_D_OPT",
@@ -137,6 +140,8 @@ struct argv_state {
     int *use_flags = nullptr; // one per entry, 1 once given on the command line
     bool conv_failed = false; // set by argv_conv_error, cleared after every conversion
     argv_file_test file_test = nullptr; // names an existing file (argv_set_file_test)
+    // The program's version line (argv_set_version); null: none.
+    const char *version = nullptr;
     char *location = nullptr; // LOCATION_SIZE bytes, allocated at first use
     lng_module texts = {argv_rows, std::size(argv_rows), 1, {LNG_GERMAN, LNG_ENGLISH}, 0,
                         LNG_CP1252};
@@ -446,6 +451,7 @@ void print_usage() {
     msg_append(own_text("GENOPTS"));
     msg_append(own_text("HELPPAR"));
     msg_append(own_text("HELPOPT"), OPTION_PREFIX);
+    if (st.version != nullptr) msg_append(own_text("VERSIONOPT"), OPTION_PREFIX, VERSION_OPTION);
     if (st.language != nullptr && st.text != nullptr) {
         msg_append(own_text("LAN_E_OPT"), LANGUAGE_PREFIX);
         msg_append(own_text("LAN_D_OPT"), LANGUAGE_PREFIX);
@@ -550,10 +556,27 @@ bool is_help_word(const char *argument) {
            std::strcmp(argument, "-?") == 0;
 }
 
+// "--version", where the program has a version line; "/version" is an option (see argv_eval).
+bool is_version_word(const char *argument) {
+    return st.version != nullptr && std::strcmp(argument, "--version") == 0;
+}
+
+// The version line is the program's output, like the usage help: standard output, status 0.
+[[noreturn]] void print_version() {
+    std::fflush(stderr);
+    std::printf("%s\n", st.version);
+    std::fflush(stdout);
+    std::exit(0);
+}
+
 } // namespace
 
 void argv_set_file_test(argv_file_test test) {
     st.file_test = test;
+}
+
+void argv_set_version(const char *line) {
+    st.version = line;
 }
 
 void argv_eval(int argc, const char *const *argv) {
@@ -563,8 +586,11 @@ void argv_eval(int argc, const char *const *argv) {
         MSG_ASSERT(argv[i] != NULL);
         const char *argument = argv[i];
         if (is_help_word(argument)) argv_help();
+        if (is_version_word(argument)) print_version();
         if (argument[0] == OPTION_PREFIX && !is_path(argument)) {
             if (argument[1] == HELP_CHAR) argv_help();
+            if (st.version != nullptr && std::strcmp(argument + 1, VERSION_OPTION) == 0)
+                print_version();
             eval_option(argument, p);
         } else if (argument[0] == LANGUAGE_PREFIX) {
             eval_language(argument);

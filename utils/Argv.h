@@ -4,8 +4,9 @@
 // belong to one parameter (`param` = that parameter's position) and general options (`param` 0).
 // Options are given as "/name" (switch) or "/name=value" (value option) and may be abbreviated as
 // long as the abbreviation stays unique; "=e" and "=d" select English or German, "?" and "/?"
-// print the usage help. Wrong arguments are reported as warnings and skipped; an inconsistent
-// table stops the program by assertion, missing required parameters end it with exit status 1.
+// print the usage help, "--version" and "/version" the program's version line (argv_set_version).
+// Wrong arguments are reported as warnings and skipped; an inconsistent table stops the program by
+// assertion, missing required parameters end it with exit status 1.
 //
 // Calling order: argv_init once, argv_eval once, argv_is_given as often as needed, argv_free at
 // the end. The module keeps one table per program.
@@ -42,9 +43,10 @@ struct argv_entry {
 void argv_init(argv_entry *table, unsigned count, argv_language_callback language,
                argv_text_function text, const char *description);
 
-// Evaluates argv[1] .. argv[argc-1]. "?", "/?", "-h", "--help" and "-?" show the usage help.
-// Ends the program through argv_help (status 0) or with the fatal message PARS_MISSING
-// (status 1) when required parameters are missing.
+// Evaluates argv[1] .. argv[argc-1]. "?", "/?", "-h", "--help" and "-?" show the usage help;
+// with a version line set, "--version" and "/version" (written out, not shortened) print it.
+// Ends the program through argv_help or the version line (status 0) or with the fatal message
+// PARS_MISSING (status 1) when required parameters are missing.
 void argv_eval(int argc, const char *const *argv);
 
 // -1 if no row has exactly this name and param; else 1 if that row was given on the command
@@ -59,6 +61,12 @@ void argv_conv_error(void);
 // says so (or when it holds a further "/" before any "="). Null: no test.
 typedef bool (*argv_file_test)(const char *argument);
 void argv_set_file_test(argv_file_test test);
+
+// The program's version line, such as "name 1.2.3" (kept as a pointer: a text that lives as long
+// as the program). "--version" and "/version" then print it and a newline on standard output and
+// end the program with status 0, and the usage help lists "/version" among the general options.
+// Null (the start): no version line, and both words are arguments like others.
+void argv_set_version(const char *line);
 
 // Selects the language of this module's own texts (0 English, 1 German; others: German).
 void argv_set_language(int code);
