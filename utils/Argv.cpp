@@ -137,8 +137,8 @@ struct argv_state {
     argv_language_callback language = nullptr;
     argv_text_function text = nullptr;
     const char *description = nullptr;
-    int *use_flags = nullptr; // one per entry, 1 once given on the command line
-    bool conv_failed = false; // set by argv_conv_error, cleared after every conversion
+    int *use_flags = nullptr;           // one per entry, 1 once given on the command line
+    bool conv_failed = false;           // set by argv_conv_error, cleared after every conversion
     argv_file_test file_test = nullptr; // names an existing file (argv_set_file_test)
     // The program's version line (argv_set_version); null: none.
     const char *version = nullptr;
@@ -191,7 +191,7 @@ const char *location_of(const char *argument) {
 }
 
 void warn(const char *argument, const char *key) {
-    msg_warn(location_of(argument), key, own_text(key));
+    msg_warn(location_of(argument), key, "%s", own_text(key));
 }
 
 // Position of the entry `text` names among the entries that fit after p positional arguments;
@@ -445,11 +445,15 @@ void print_usage() {
         msg_faterr("argv_help()", "NO_SPACE", own_text("NO_SPACE"), own_text("SAVE_STRING"));
     }
 
-    msg_info("", "HELP", own_text("HELP"));
-    msg_append(description.c_str()); // the description is a format: "%%" prints one "%"
-    msg_append(own_text("CALLHELP"));
-    msg_append(own_text("GENOPTS"));
-    msg_append(own_text("HELPPAR"));
+    msg_info("", "HELP", "%s", own_text("HELP"));
+    // The description is a format without arguments: "%%" prints one "%".
+    for (std::size_t at = description.find("%%"); at != std::string::npos;
+         at = description.find("%%", at + 1))
+        description.erase(at, 1);
+    msg_append("%s", description.c_str());
+    msg_append("%s", own_text("CALLHELP"));
+    msg_append("%s", own_text("GENOPTS"));
+    msg_append("%s", own_text("HELPPAR"));
     msg_append(own_text("HELPOPT"), OPTION_PREFIX);
     if (st.version != nullptr) msg_append(own_text("VERSIONOPT"), OPTION_PREFIX, VERSION_OPTION);
     if (st.language != nullptr && st.text != nullptr) {
@@ -469,13 +473,13 @@ void print_usage() {
             msg_append("        %c%s : ", OPTION_PREFIX, entry.name);
         print_help_text(helps[i]);
     }
-    msg_append(own_text("REQPARS"));
+    msg_append("%s", own_text("REQPARS"));
     for (unsigned k = 0; k < st.required; ++k) {
         msg_append("    %2d. : ", static_cast<int>(k + 1));
         print_help_text(helps[k]);
         print_parameter_options(k + 1, helps);
     }
-    msg_append(own_text("OPTPARS"));
+    msg_append("%s", own_text("OPTPARS"));
     for (unsigned k = st.required; k < st.params; ++k) {
         msg_append("    %2d. [%s] : ", static_cast<int>(k + 1),
                    or_empty(st.table[k].default_value));

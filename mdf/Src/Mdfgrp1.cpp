@@ -708,7 +708,6 @@ namespace {
 
 constexpr std::uint32_t SORT_BUDGET = 524288 - 4096;         // copy buffers of one sort, in bytes
 constexpr std::uint32_t SORT_MAX_BUFFER = 0xFF00;            // largest copy buffer (65280 bytes)
-constexpr std::size_t SORT_READ_PIECE = 0xFF00;              // bytes per read call of the data area
 constexpr std::size_t SORT_READ_WINDOW = 0x40000;            // read-ahead window over the data area
 constexpr std::uint64_t SORT_POSITION_LIMIT = 0xFFFFFFFFull; // last position a LINK can name
 // Records are moved in 8-byte words; the window and the copy buffers have this many bytes of
