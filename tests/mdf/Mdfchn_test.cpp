@@ -370,6 +370,9 @@ TEST_F(Channels, ValuesRoundTripThroughEveryDataType) {
     ASSERT_NE(clin->cc, nullptr);
     EXPECT_NE(clin->cc, slin->cc);
     EXPECT_EQ(mdfblk_link(clin->cn, CN_CONVERSION), clin->cc);
+    // Its values are read through the copied conversion.
+    EXPECT_EQ(clin->plan.conversion.type, slin->plan.conversion.type);
+    EXPECT_EQ(ctab->plan.conversion.table, ctab->cc + CC_PARAMS);
     ASSERT_NE(mdfblk_link(clin->cn, CN_EXTENSION), nullptr);
     EXPECT_NE(mdfblk_link(clin->cn, CN_EXTENSION), mdfblk_link(slin->cn, CN_EXTENSION));
     EXPECT_EQ(field(clin, CN_FIRST_BIT) % 8, 0);
