@@ -25,8 +25,9 @@ struct merge_state {
     const conv_settings &s;
     conv_read_fn read;
     double acttime = 0.0;
-    char last_time[40] = "";  // the TIME text of the line written last
-    bool time_warned = false; // ADF_TIMEDIGITS_WARN given
+    char last_time[40] = "";          // the TIME text of the line written last
+    std::size_t last_time_length = 0; // its length; 0 before the first line
+    bool time_warned = false;         // ADF_TIMEDIGITS_WARN given
 };
 
 // A time as the TIME column shows it ("%1.<digits>g", decimal point ".").
@@ -135,16 +136,22 @@ void next_line_time(merge_state &m) {
 // its header line keeps its open count.
 void write_line(merge_state &m) {
     if (m.s.trace_level == 2) dump_columns(m);
-    // Two lines with the same TIME text cannot be told apart in the file: say so once.
-    char text[40];
-    time_text(m, m.acttime, text);
-    if (!m.time_warned && std::strcmp(text, m.last_time) == 0) {
-        m.time_warned = true;
-        conv_message(MSG_WARN, conv_key::ADF_TIMEDIGITS_WARN, text);
-    }
-    std::memcpy(m.last_time, text, sizeof text);
     if (adf_write_values(m.t.adf, m.t.line_values.data()) == ADF_ERR_WRITE)
         conv_fatal(conv_key::ADFFIL_CLOSE_ERR, conv.adf_name);
+    // Two lines with the same TIME text (the line's first column, as written) cannot be told
+    // apart in the file: say so once.
+    if (m.time_warned) return;
+    std::size_t length = 0;
+    const char *text = adf_line_first_text(m.t.adf, &length);
+    if (text == nullptr || length >= sizeof m.last_time) return;
+    if (length == m.last_time_length && std::memcmp(text, m.last_time, length) == 0) {
+        m.time_warned = true;
+        conv_message(MSG_WARN, conv_key::ADF_TIMEDIGITS_WARN, m.last_time);
+        return;
+    }
+    std::memcpy(m.last_time, text, length);
+    m.last_time[length] = '\0';
+    m.last_time_length = length;
 }
 
 // The first line: it lies at the latest first time stamp of all groups (not below 0), every group

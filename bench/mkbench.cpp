@@ -30,6 +30,7 @@
 //   group 4, every 1 s, 2 channels: fuel level (u16, table with interpolation), coolant
 //            temperature (s16, linear)
 // All groups start at 0 and end at the same time; the duration follows from SIZE.
+#include "size_arg.h"
 #include "mdf_image.h"
 #include "mdfint.h"
 #include "mdflib.h"
@@ -659,21 +660,6 @@ bool write_unsorted(const std::string &name, const std::vector<group_def> &group
 }
 
 // ---------------------------------------------------------------------------------------------
-
-bool parse_size(const char *text, uint64_t *size) {
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || end == text) return false;
-    uint64_t unit = 1;
-    if (*end == 'K' || *end == 'k') unit = 1ull << 10;
-    if (*end == 'M' || *end == 'm') unit = 1ull << 20;
-    if (*end == 'G' || *end == 'g') unit = 1ull << 30;
-    if (unit != 1) ++end;
-    if (*end != '\0') return false;
-    *size = v * unit;
-    return *size >= (64ull << 10) && *size <= (2ull << 30);
-}
 
 } // namespace
 

@@ -15,6 +15,7 @@
 //   group 3, every 100 ms: inv_state (u8, value to text: reads the raw value), frame_count (u32)
 // All groups start at 0 and end at the same time; the duration follows from SIZE. Time stamps
 // are whole milliseconds over 1000, so equal times of different groups are equal numbers.
+#include "size_arg.h"
 #include "mdf3_writer.h"
 
 #include <algorithm>
@@ -30,33 +31,6 @@ namespace {
 
 constexpr double PI = 3.14159265358979323846;
 
-bool parse_size(const char *text, uint64_t *size) {
-    char *end = nullptr;
-    const unsigned long long n = std::strtoull(text, &end, 10);
-    uint64_t unit = 1;
-    if (*end == 'K') unit = 1ull << 10;
-    if (*end == 'M') unit = 1ull << 20;
-    if (*end == 'G') unit = 1ull << 30;
-    if (unit != 1) ++end;
-    if (end == text || *end != '\0') return false;
-    *size = n * unit;
-    return *size >= (64ull << 10) && *size <= (2ull << 30);
-}
-
-// The low `bits` bits of the raw count of a physical value (two's complement for negatives).
-uint64_t count(double physical, double offset, double factor, unsigned bits) {
-    const auto raw = static_cast<int64_t>(std::llround((physical - offset) / factor));
-    return static_cast<uint64_t>(raw) & ((uint64_t{1} << bits) - 1);
-}
-
-mdf3_conversion linear(double offset, double factor, const char *unit) {
-    mdf3_conversion cc;
-    cc.type = 0;
-    cc.params = {offset, factor};
-    cc.unit = unit;
-    return cc;
-}
-
 mdf3_channel channel(const char *name, uint16_t data_type, uint16_t bits, unsigned position,
                      mdf3_conversion cc = {}) {
     mdf3_channel c;
@@ -71,7 +45,7 @@ mdf3_channel channel(const char *name, uint16_t data_type, uint16_t bits, unsign
 }
 
 mdf3_channel time_channel() {
-    mdf3_channel t = channel("time", 3, 64, 0, linear(0.0, 1.0, "s"));
+    mdf3_channel t = channel("time", 3, 64, 0, mdf3::linear(0.0, 1.0, "s"));
     t.type = 1;
     return t;
 }
@@ -85,17 +59,17 @@ mdf3_group drive_group(uint64_t records) {
     mdf3_group g;
     g.record_id = 1;
     mdf3_channel time = time_channel();
-    mdf3_channel speed = channel("n_mot", 9, 16, 64, linear(0.0, 0.5, "rpm"));
-    mdf3_channel torque = channel("M_shaft", 14, 16, 80, linear(0.0, 0.01, "Nm"));
-    mdf3_channel voltage = channel("U_dc", 13, 12, 100, linear(200.0, 0.1, "V"));
-    mdf3_channel current = channel("I_phase", 15, 32, 112, linear(0.0, 1.0, "A"));
-    mdf3_channel power = channel("P_el", 3, 64, 144, linear(0.0, 1.0, "kW"));
+    mdf3_channel speed = channel("n_mot", 9, 16, 64, mdf3::linear(0.0, 0.5, "rpm"));
+    mdf3_channel torque = channel("M_shaft", 14, 16, 80, mdf3::linear(0.0, 0.01, "Nm"));
+    mdf3_channel voltage = channel("U_dc", 13, 12, 100, mdf3::linear(200.0, 0.1, "V"));
+    mdf3_channel current = channel("I_phase", 15, 32, 112, mdf3::linear(0.0, 1.0, "A"));
+    mdf3_channel power = channel("P_el", 3, 64, 144, mdf3::linear(0.0, 1.0, "kW"));
     for (uint64_t k = 0; k < records; ++k) {
         const double t = static_cast<double>(k * 10) / 1000.0;
         time.fields.push_back(mdf_image::double_bits(t));
-        speed.fields.push_back(count(3000.0 + 2500.0 * wave(t, 0.0), 0.0, 0.5, 16));
-        torque.fields.push_back(count(150.0 * wave(t, 0.1), 0.0, 0.01, 16));
-        voltage.fields.push_back(count(400.0 - 20.0 * wave(t, 0.2), 200.0, 0.1, 12));
+        speed.fields.push_back(mdf3::raw_count(3000.0 + 2500.0 * wave(t, 0.0), 0.0, 0.5, 16));
+        torque.fields.push_back(mdf3::raw_count(150.0 * wave(t, 0.1), 0.0, 0.01, 16));
+        voltage.fields.push_back(mdf3::raw_count(400.0 - 20.0 * wave(t, 0.2), 200.0, 0.1, 12));
         current.fields.push_back(mdf_image::float_bits(static_cast<float>(250.0 * wave(t, 0.3))));
         power.fields.push_back(mdf_image::double_bits(80.0 * wave(t, 0.4)));
     }
@@ -107,16 +81,16 @@ mdf3_group chassis_group(uint64_t records) {
     mdf3_group g;
     g.record_id = 2;
     mdf3_channel time = time_channel();
-    mdf3_channel oil = channel("T_oil", 10, 24, 64, linear(0.0, 0.001, "degC"));
-    mdf3_channel brake = channel("p_brake", 0, 16, 88, linear(0.0, 0.01, "bar"));
+    mdf3_channel oil = channel("T_oil", 10, 24, 64, mdf3::linear(0.0, 0.001, "degC"));
+    mdf3_channel brake = channel("p_brake", 0, 16, 88, mdf3::linear(0.0, 0.01, "bar"));
     mdf3_channel abs = channel("ABS_active", 0, 1, 104);
-    mdf3_channel speed = channel("v_veh", 11, 32, 112, linear(0.0, 1.0, "km/h"));
+    mdf3_channel speed = channel("v_veh", 11, 32, 112, mdf3::linear(0.0, 1.0, "km/h"));
     for (uint64_t k = 0; k < records; ++k) {
         const double t = static_cast<double>(k * 20) / 1000.0;
         time.fields.push_back(mdf_image::double_bits(t));
-        oil.fields.push_back(count(90.0 + 30.0 * wave(t, 0.5), 0.0, 0.001, 24));
+        oil.fields.push_back(mdf3::raw_count(90.0 + 30.0 * wave(t, 0.5), 0.0, 0.001, 24));
         const double pressure = std::max(0.0, 60.0 * wave(t, 0.6));
-        brake.fields.push_back(count(pressure, 0.0, 0.01, 16));
+        brake.fields.push_back(mdf3::raw_count(pressure, 0.0, 0.01, 16));
         abs.fields.push_back(pressure > 50.0 ? 1 : 0);
         speed.fields.push_back(
             mdf_image::float_bits(static_cast<float>(90.0 + 80.0 * wave(t, 0.7))));

@@ -100,14 +100,14 @@ measure() {
 }
 
 size_of() { stat -c %s "$1"; }
+# The column count and the value-line count of an ADF file, from its header line.
+adf_counts() { grep -m1 '^#' "$1" | awk '{ print $2, $3 }'; }
 
 echo "== (a) conversion of the sorted file"
 rm -f bench.adf
 measure "$BIN/traxcon" bench
 A_WALL=$WALL A_CPU=$CPU A_RSS=$RSS
-header=$(grep -m1 '^#' bench.adf)
-COLUMNS_N=$(echo "$header" | awk '{ print $2 }')
-LINES_N=$(echo "$header" | awk '{ print $3 }')
+read -r COLUMNS_N LINES_N <<<"$(adf_counts bench.adf)"
 ADF_SIZE=$(size_of bench.adf)
 
 echo "== (b) conversion of the unsorted file, sort included"
@@ -138,9 +138,8 @@ echo "== (f) conversion of the MDF 3.30 file"
 rm -f bench3.adf
 measure "$BIN/traxcon" bench3
 F_WALL=$WALL F_CPU=$CPU F_RSS=$RSS
-header3=$(grep -m1 '^#' bench3.adf)
-LINES_F=$(echo "$header3" | awk '{ print $3 }')
-VALUES_F=$((LINES_F * $(echo "$header3" | awk '{ print $2 }')))
+read -r COLUMNS_F LINES_F <<<"$(adf_counts bench3.adf)"
+VALUES_F=$((LINES_F * COLUMNS_F))
 
 IN_S=$(size_of bench.dat)
 IN_F=$(size_of bench3.dat)

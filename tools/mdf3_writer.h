@@ -17,6 +17,7 @@
 #include "mdf_image.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -97,6 +98,22 @@ struct mdf3_file {
 };
 
 namespace mdf3 {
+
+// The low `bits` bits of the raw count of a physical value through a linear conversion (offset +
+// factor x), rounded, two's complement for negatives.
+inline uint64_t raw_count(double physical, double offset, double factor, unsigned bits) {
+    const auto raw = static_cast<int64_t>(std::llround((physical - offset) / factor));
+    return static_cast<uint64_t>(raw) & ((uint64_t{1} << bits) - 1);
+}
+
+// A linear conversion (type 0): physical = offset + factor x.
+inline mdf3_conversion linear(double offset, double factor, const char *unit) {
+    mdf3_conversion cc;
+    cc.type = 0;
+    cc.params = {offset, factor};
+    cc.unit = unit;
+    return cc;
+}
 
 // The byte order of a data type's values in a file of the given default byte order.
 inline bool big_endian_type(uint16_t data_type, uint16_t byte_order) {

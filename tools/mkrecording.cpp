@@ -103,20 +103,6 @@ double time2(int k) {
     return (5 + 10 * k) / 100.0;
 }
 
-// The low `bits` bits of a rounded physical value's raw count (two's complement for negatives).
-uint64_t count(double physical, double offset, double factor, unsigned bits) {
-    auto raw = static_cast<int64_t>(std::llround((physical - offset) / factor));
-    return static_cast<uint64_t>(raw) & ((uint64_t{1} << bits) - 1);
-}
-
-mdf3_conversion linear(double offset, double factor, const char *unit) {
-    mdf3_conversion cc;
-    cc.type = 0;
-    cc.params = {offset, factor};
-    cc.unit = unit;
-    return cc;
-}
-
 mdf3_channel channel(const char *name, const char *description, uint16_t data_type, uint16_t bits,
                      uint16_t first_bit, mdf3_conversion cc, double rate) {
     mdf3_channel c;
@@ -131,8 +117,8 @@ mdf3_channel channel(const char *name, const char *description, uint16_t data_ty
 }
 
 mdf3_channel time_channel(double rate) {
-    mdf3_channel c =
-        channel("time", "time since start of recording [s]", 3, 64, 0, linear(0.0, 1.0, "s"), rate);
+    mdf3_channel c = channel("time", "time since start of recording [s]", 3, 64, 0,
+                             mdf3::linear(0.0, 1.0, "s"), rate);
     c.type = 1;
     return c;
 }
@@ -143,13 +129,13 @@ mdf3_group drive_group() {
     g.comment = "drive: speed, torque, DC voltage, winding temperature every 10 ms";
     mdf3_channel time = time_channel(0.01);
     mdf3_channel speed =
-        channel("n_mot", "motor speed [rpm]", 9, 16, 64, linear(0.0, 0.5, "rpm"), 0.01);
+        channel("n_mot", "motor speed [rpm]", 9, 16, 64, mdf3::linear(0.0, 0.5, "rpm"), 0.01);
     mdf3_channel torque =
-        channel("M_shaft", "shaft torque [Nm]", 10, 24, 80, linear(0.0, 0.01, "Nm"), 0.01);
+        channel("M_shaft", "shaft torque [Nm]", 10, 24, 80, mdf3::linear(0.0, 0.01, "Nm"), 0.01);
     mdf3_channel voltage =
-        channel("U_dc", "DC link voltage [V]", 13, 12, 104, linear(200.0, 0.1, "V"), 0.01);
+        channel("U_dc", "DC link voltage [V]", 13, 12, 104, mdf3::linear(200.0, 0.1, "V"), 0.01);
     mdf3_channel winding = channel("T_wndg_U", "stator winding temperature, phase U [deg C]", 14,
-                                   16, 4, linear(0.0, 0.01, "degC"), 0.01);
+                                   16, 4, mdf3::linear(0.0, 0.01, "degC"), 0.01);
     winding.byte_offset = 14;
     winding.long_name = "Motor.Stator.Winding.Temperature_PhaseU";
     winding.display_name = "Winding temperature U";
@@ -157,10 +143,10 @@ mdf3_group drive_group() {
     for (int k = 0; k < GROUP1_RECORDS; ++k) {
         const double t = time1(k);
         time.fields.push_back(mdf_image::double_bits(t));
-        speed.fields.push_back(count(motor_speed(t), 0.0, 0.5, 16));
-        torque.fields.push_back(count(shaft_torque(t), 0.0, 0.01, 24));
-        voltage.fields.push_back(count(dc_voltage(t), 200.0, 0.1, 12));
-        winding.fields.push_back(count(winding_temperature(t), 0.0, 0.01, 16));
+        speed.fields.push_back(mdf3::raw_count(motor_speed(t), 0.0, 0.5, 16));
+        torque.fields.push_back(mdf3::raw_count(shaft_torque(t), 0.0, 0.01, 24));
+        voltage.fields.push_back(mdf3::raw_count(dc_voltage(t), 200.0, 0.1, 12));
+        winding.fields.push_back(mdf3::raw_count(winding_temperature(t), 0.0, 0.01, 16));
     }
     g.channels = {time, speed, torque, voltage, winding};
     return g;
@@ -176,7 +162,7 @@ mdf3_group bus_group() {
     states.value_texts = {{0, "OFF"}, {1, "PRECHARGE"}, {2, "READY"}, {3, "RUN"}, {4, "FAULT"}};
     mdf3_channel state = channel("inv_state", "inverter state", 0, 4, 72, states, 0.1);
     mdf3_channel current =
-        channel("I_dc", "DC link current [A]", 10, 12, 68, linear(0.0, 0.1, "A"), 0.1);
+        channel("I_dc", "DC link current [A]", 10, 12, 68, mdf3::linear(0.0, 0.1, "A"), 0.1);
     mdf3_conversion classes;
     classes.type = 12;
     classes.unit = "%";
@@ -192,7 +178,7 @@ mdf3_group bus_group() {
         const double t = time2(k);
         time.fields.push_back(mdf_image::double_bits(t));
         state.fields.push_back(static_cast<uint64_t>(inverter_state(t)));
-        current.fields.push_back(count(dc_current(t), 0.0, 0.1, 12));
+        current.fields.push_back(mdf3::raw_count(dc_current(t), 0.0, 0.1, 12));
         derate.fields.push_back(static_cast<uint64_t>(derating(t)));
         mode.bytes.push_back(drive_mode(t));
     }

@@ -28,14 +28,13 @@ struct adf_file {
     std::vector<double> last_values;                 // values of the last line written
     std::vector<int> header_flags;                   // set once the channel line is written
 
-    long channel_count;             // channels (reader: names) of the current block
-    long line_count;                // declared value lines; -1 = open (writer only)
-    long lines_written;             // value lines written (reader: read) in the current block
-    long channels_defined;          // channels defined so far in the current block
-    long time_pos;                  // channel of ADF_TIME, -1 if none
-    long angle_pos;                 // channel of ADF_ANGLE, -1 if none
-    long s_count, r_count, t_count; // number of ADF_S, ADF_R, ADF_T channels
-    std::vector<long> s_list, r_list, t_list; // their channel positions
+    long channel_count;    // channels (reader: names) of the current block
+    long line_count;       // declared value lines; -1 = open (writer only)
+    long lines_written;    // value lines written (reader: read) in the current block
+    long channels_defined; // channels defined so far in the current block
+    long time_pos;         // channel of ADF_TIME, -1 if none
+    long angle_pos;        // channel of ADF_ANGLE, -1 if none
+    std::vector<long> s_list, r_list, t_list; // channels of ADF_S, ADF_R, ADF_T
     long file_lines;                          // lines of the file written or read so far
 
     std::FILE *stream;
@@ -57,11 +56,12 @@ struct adf_file {
     int pending_result;        // what to report for it
 
     // Writer internals.
-    int write_failed;                // a write or the close failed: ADF_ERR_WRITE, bytes are lost
-    int position_failed;             // an open header line could not be rewritten: ADF_ERR_WRITE
-    std::string pending;             // value lines not yet handed to the file
-    long pending_lines;              // how many
-    long lines_stored;               // value lines of the block the file has taken
+    size_t first_length; // characters of the first column in line (a value line), else 0
+    int write_failed;    // a write or the close failed: ADF_ERR_WRITE, bytes are lost
+    int position_failed; // an open header line could not be rewritten: ADF_ERR_WRITE
+    std::string pending; // value lines not yet handed to the file
+    long pending_lines;  // how many
+    long lines_stored;   // value lines of the block the file has taken
     std::vector<unsigned char> fast; // per channel: written by the fast default formatter
     long printf_channels;            // channels written through printf with their own format
     std::vector<char> stream_buffer; // the stream's buffer (ADF_STREAM_BUFFER bytes)
@@ -116,6 +116,13 @@ bool is_blank(char c) {
 // A channel of the current block that has an entry in a per-channel array of the given size.
 bool is_channel(const adf_file *a, long channel, size_t entries) {
     return channel >= 0 && channel < a->channel_count && static_cast<size_t>(channel) < entries;
+}
+
+// A channel line that could not be read leaves no prefixed channels behind.
+void no_prefixed(adf_file *a) {
+    a->s_list.clear();
+    a->r_list.clear();
+    a->t_list.clear();
 }
 
 // The positions of the ADF_S, ADF_R or ADF_T channels; nullptr for another kind.
@@ -882,9 +889,7 @@ int read_block_header(adf_file *a) {
         a->formats.assign(n, std::nullopt);
         a->last_values.assign(n, 0.0);
         a->header_flags.assign(n, 1);
-        a->s_list.clear();
-        a->r_list.clear();
-        a->t_list.clear();
+        no_prefixed(a);
         // N + 1 slots of n values; a product beyond the address space is a memory shortage.
         const size_t slot_count = static_cast<size_t>(a->window_size) + 1;
         if (n > 0 && slot_count > a->slots.max_size() / static_cast<size_t>(n))
@@ -892,7 +897,6 @@ int read_block_header(adf_file *a) {
         a->slots.assign(static_cast<size_t>(n) * slot_count, 0.0);
         a->repeats.assign(channels, 1);
         a->time_pos = a->angle_pos = -1;
-        a->s_count = a->r_count = a->t_count = 0;
         for (long i = 0; i < n; ++i) {
             const std::string u = upper(names[i]);
             std::vector<long> *list = nullptr;
@@ -906,11 +910,17 @@ int read_block_header(adf_file *a) {
                 a->kinds[i] = ADF_T;
                 list = &a->t_list;
             } else if (adf_is_time_name(names[i].c_str())) {
-                if (a->time_pos >= 0) return ADF_ERR_TIME;
+                if (a->time_pos >= 0) {
+                    no_prefixed(a);
+                    return ADF_ERR_TIME;
+                }
                 a->kinds[i] = ADF_TIME;
                 a->time_pos = i;
             } else if (adf_is_angle_name(names[i].c_str())) {
-                if (a->angle_pos >= 0) return ADF_ERR_ANGLE;
+                if (a->angle_pos >= 0) {
+                    no_prefixed(a);
+                    return ADF_ERR_ANGLE;
+                }
                 a->kinds[i] = ADF_ANGLE;
                 a->angle_pos = i;
             }
@@ -919,9 +929,6 @@ int read_block_header(adf_file *a) {
                 list->push_back(i);
             }
         }
-        a->s_count = static_cast<long>(a->s_list.size());
-        a->r_count = static_cast<long>(a->r_list.size());
-        a->t_count = static_cast<long>(a->t_list.size());
         a->names = std::move(names);
         a->name_groups = std::move(groups);
         a->channel_count = n;
@@ -1036,6 +1043,7 @@ int adf_write_comment(adf_file *adf, const char *text) {
     ADF_CHECK(text != nullptr);
     try {
         std::string &out = adf->line;
+        adf->first_length = 0;
         out.assign("! ");
         long lines = 1;
         for (const char *p = text; *p; ++p) {
@@ -1086,7 +1094,6 @@ int adf_init_header(adf_file *adf, long channel_count, long line_count) {
     }
     adf->channel_count = channel_count;
     adf->line_count = line_count;
-    adf->s_count = adf->r_count = adf->t_count = 0;
     adf->time_pos = adf->angle_pos = -1;
     adf->printf_channels = 0;
     return ADF_OK;
@@ -1119,9 +1126,9 @@ int adf_define_channel(adf_file *adf, const char *name, int kind, const char *fo
         return ADF_ERR_MEMORY;
     }
     switch (kind) {
-    case ADF_S: adf->s_list.push_back(col), adf->s_count++; break;
-    case ADF_R: adf->r_list.push_back(col), adf->r_count++; break;
-    case ADF_T: adf->t_list.push_back(col), adf->t_count++; break;
+    case ADF_S: adf->s_list.push_back(col); break;
+    case ADF_R: adf->r_list.push_back(col); break;
+    case ADF_T: adf->t_list.push_back(col); break;
     case ADF_TIME: adf->time_pos = col; break;
     case ADF_ANGLE: adf->angle_pos = col; break;
     default: break;
@@ -1146,6 +1153,7 @@ int adf_write_header(adf_file *adf) {
     const int n = header_text(head, sizeof head, adf->channel_count, adf->line_count);
     try {
         std::string &out = adf->line;
+        adf->first_length = 0;
         out.clear(); // assign("#") trips a false -Wrestrict of GCC 12 at -O3
         out.push_back('#');
         for (long i = 0; i < adf->channel_count; ++i) {
@@ -1193,6 +1201,7 @@ int adf_write_values(adf_file *adf, const double *values) {
                 pos += text.size();
             }
             adf->last_values[i] = v;
+            if (i == 0) adf->first_length = pos - 1;
         }
         out[pos++] = '\n';
         if (adf->write_failed) return ADF_ERR_WRITE;
@@ -1210,6 +1219,12 @@ int adf_write_values(adf_file *adf, const double *values) {
 int adf_flush(adf_file *adf) {
     if (!is_writer(adf)) return ADF_ERR_MODE;
     return flush_pending(adf) ? ADF_OK : ADF_ERR_WRITE;
+}
+
+const char *adf_line_first_text(const adf_file *adf, std::size_t *length) {
+    if (!is_writer(adf) || adf->first_length == 0) return nullptr;
+    *length = adf->first_length;
+    return adf->line.data() + 1;
 }
 
 long adf_lines_stored(const adf_file *adf) {
@@ -1324,12 +1339,8 @@ long adf_angle_channel(const adf_file *adf) {
 
 long adf_prefixed_count(const adf_file *adf, int kind) {
     if (!is_open(adf)) return ADF_ERR_MODE;
-    switch (kind) {
-    case ADF_S: return adf->s_count;
-    case ADF_R: return adf->r_count;
-    case ADF_T: return adf->t_count;
-    default: return 0;
-    }
+    const std::vector<long> *list = prefixed_list(adf, kind);
+    return list != nullptr ? static_cast<long>(list->size()) : 0;
 }
 
 long adf_prefixed_channel(const adf_file *adf, int kind, long index) {

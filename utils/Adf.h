@@ -10,6 +10,8 @@
 #ifndef TRAXCON_UTILS_ADF_H
 #define TRAXCON_UTILS_ADF_H
 
+#include <cstddef>
+
 // Channel kinds and the names they are written with.
 constexpr int ADF_PLAIN = 0; // the name passed in
 constexpr int ADF_S = 1;     // "S:" + name
@@ -152,6 +154,10 @@ long adf_lines_written(const adf_file *adf);
 // Writer: value lines of the current block that the file has taken (their write and the flush
 // of the stream behind them succeeded). ADF_ERR_MODE for a reading handle.
 long adf_lines_stored(const adf_file *adf);
+
+// Writer: the text of the first column of the value line taken last (without the blank before
+// it), its length in *length; nullptr before the first value line. Valid until the next line.
+const char *adf_line_first_text(const adf_file *adf, std::size_t *length);
 
 // Lines of the file written or read so far, comments and skipped lines included.
 long adf_file_lines(const adf_file *adf);

@@ -218,23 +218,26 @@ bool mdf_convert(const mdf_conversion &c, double x, double *y) {
     }
 }
 
-bool mdf_conversion_known(std::uint16_t type) {
-    switch (type) {
-    case CC_LINEAR:
-    case CC_TABLE_INTERP:
-    case CC_TABLE:
-    case CC_POLYNOMIAL:
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC:
-    case CC_RATIONAL:
-    case CC_FORMULA:
-    case CC_VALUE_TEXT:
-    case CC_RANGE_TEXT:
-    case CC_DATE:
-    case CC_TIME:
-    case CC_ONE_TO_ONE: return true;
-    default: return false;
-    }
+const mdf_cc_type *mdf_cc_type_of(std::uint16_t type) {
+    static constexpr mdf_cc_type TYPES[] = {
+        // type, rule, invertible, number, reals, fixed_reals
+        {CC_LINEAR, true, true, true, true, 2},
+        {CC_TABLE_INTERP, true, true, true, true, 0},
+        {CC_TABLE, true, true, true, true, 0},
+        {CC_POLYNOMIAL, true, true, true, true, 5},
+        {CC_EXPONENTIAL, true, true, true, true, 7},
+        {CC_LOGARITHMIC, true, true, true, true, 7},
+        {CC_RATIONAL, true, false, true, true, 6},
+        {CC_FORMULA, true, false, true, false, 0},
+        {CC_VALUE_TEXT, false, false, true, false, 0},
+        {CC_RANGE_TEXT, false, false, true, false, 0},
+        {CC_DATE, false, false, false, false, 0},
+        {CC_TIME, false, false, false, false, 0},
+        {CC_ONE_TO_ONE, false, true, true, false, 0},
+    };
+    for (const mdf_cc_type &t : TYPES)
+        if (t.type == type) return &t;
+    return nullptr;
 }
 
 mdf_conversion mdf_conversion_of(const std::uint8_t *cc, std::uint16_t version) {
@@ -378,18 +381,9 @@ mdf_value_plan mdf_plan_of(const std::uint8_t *cn, const std::uint8_t *cc, bool 
     if (cc == nullptr) return plan;
     plan.conversion = mdf_conversion_of(cc, version);
     plan.conversion.text = reinterpret_cast<const char *>(cc + CC_PARAMS);
-    switch (plan.conversion.type) {
-    case CC_LINEAR: plan.convert = convert_linear; break;
-    case CC_DATE:
-    case CC_TIME: plan.numeric = MDF_NOT_NUMERIC; break;
-    case CC_TABLE_INTERP:
-    case CC_TABLE:
-    case CC_POLYNOMIAL:
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC:
-    case CC_RATIONAL:
-    case CC_FORMULA: plan.convert = convert_any; break;
-    default: break; // one to one: the text tables, 11, 12 and the types without a rule
-    }
+    const mdf_cc_type *type = mdf_cc_type_of(plan.conversion.type);
+    if (type == nullptr) return plan; // the raw value
+    if (!type->number) plan.numeric = MDF_NOT_NUMERIC;
+    if (type->rule) plan.convert = type->type == CC_LINEAR ? convert_linear : convert_any;
     return plan;
 }

@@ -86,19 +86,6 @@ std::uint64_t mdf_raw_to_bits(double x, std::uint32_t bits, std::uint16_t data_t
     }
 }
 
-bool mdf_conversion_invertible(std::uint16_t type) {
-    switch (type) {
-    case CC_LINEAR:
-    case CC_TABLE_INTERP:
-    case CC_TABLE:
-    case CC_POLYNOMIAL:
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC:
-    case CC_ONE_TO_ONE: return true;
-    default: return false;
-    }
-}
-
 bool mdf_layout_writable(const mdf_layout &l) {
     if (l.big_endian || l.kind == MDF_KIND_NONE) return false;
     switch (l.data_type) {

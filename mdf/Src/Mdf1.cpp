@@ -103,36 +103,17 @@ std::uint16_t new_block_size(std::uint16_t type) {
     }
 }
 
-// Conversion types whose parameters are REAL values, and how many of them a type reads
-// whatever its parameter count says.
+// Conversion types whose parameters are REAL values.
 bool cc_has_reals(std::uint16_t type) {
-    switch (type) {
-    case CC_LINEAR:
-    case CC_TABLE_INTERP:
-    case CC_TABLE:
-    case CC_POLYNOMIAL:
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC:
-    case CC_RATIONAL: return true;
-    default: return false;
-    }
-}
-std::uint32_t cc_fixed_params(std::uint16_t type) {
-    switch (type) {
-    case CC_LINEAR: return 2;
-    case CC_POLYNOMIAL: return 5;
-    case CC_EXPONENTIAL:
-    case CC_LOGARITHMIC: return 7;
-    case CC_RATIONAL: return 6;
-    default: return 0;
-    }
+    const mdf_cc_type *t = mdf_cc_type_of(type);
+    return t != nullptr && t->reals;
 }
 // The number of REAL values in the parameter area of a CC with REAL parameters.
 std::uint32_t cc_real_count(const std::uint8_t *cc) {
     std::uint16_t type = mdf_u16(cc, CC_TYPE);
     std::uint32_t count = mdf_u16(cc, CC_COUNT);
     if (type == CC_TABLE_INTERP || type == CC_TABLE) return 2 * count;
-    return std::max(count, cc_fixed_params(type));
+    return std::max<std::uint32_t>(count, mdf_cc_type_of(type)->fixed_reals);
 }
 
 // A read block must hold every field that the library reads from it: -2004 otherwise.

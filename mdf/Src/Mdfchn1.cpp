@@ -47,18 +47,15 @@ void check_layout(const mdf_group_rec *g, const std::uint8_t *cn) {
 
 // What reading a channel gives (see mdfchn_check_value).
 std::int16_t value_check(const mdf_channel_rec *c) {
-    if (layout(c).kind == MDF_KIND_NONE) return MDF_NOT_NUMERIC;
+    const mdf_value_plan &plan = c->plan;
+    if (plan.numeric != 0) return plan.numeric;
     if (c->cc == nullptr) return 0;
-    std::uint16_t type = mdf_u16(c->cc, CC_TYPE);
-    if (type == CC_DATE || type == CC_TIME) return MDF_NOT_NUMERIC;
-    if (!mdf_conversion_known(type)) return MDF_CONVERSION_UNKNOWN;
-    if (type == CC_FORMULA) {
-        const mdf_conversion conv = mdf_conversion_of(c->cc);
-        double y = 0.0;
-        if (mdffrm_eval(1.0, reinterpret_cast<const char *>(c->cc + CC_PARAMS), conv.text_length,
-                        &y) == MDF_FORMULA_SYNTAX)
-            return MDF_FORMULA_INVALID;
-    }
+    if (mdf_cc_type_of(plan.conversion.type) == nullptr) return MDF_CONVERSION_UNKNOWN;
+    double y = 0.0;
+    if (plan.conversion.type == CC_FORMULA &&
+        mdffrm_eval(1.0, plan.conversion.text, plan.conversion.text_length, &y) ==
+            MDF_FORMULA_SYNTAX)
+        return MDF_FORMULA_INVALID;
     return 0;
 }
 
@@ -485,10 +482,12 @@ std::int16_t mdfchn_write_value(mdf_channel_rec *channel, double value) {
         mdflib_gate(channel);
         require_writable(channel);
         // A physical value goes through the inverse of the conversion; some types have none.
-        if (channel->cc != nullptr && !mdf_conversion_invertible(mdf_u16(channel->cc, CC_TYPE))) {
+        const std::uint16_t type = channel->plan.conversion.type;
+        const mdf_cc_type *known = mdf_cc_type_of(type);
+        if (channel->cc != nullptr && (known == nullptr || !known->invertible)) {
             char detail[64];
             std::snprintf(detail, sizeof detail, "(conversion type %u has no inverse)",
-                          static_cast<unsigned>(mdf_u16(channel->cc, CC_TYPE)));
+                          static_cast<unsigned>(type));
             mdflib_fail(MDF_NOTE_FORMULA_TYPE, detail);
         }
         mdfgrp_prepare_write(channel);

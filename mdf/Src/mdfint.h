@@ -201,20 +201,20 @@ constexpr std::uint16_t CC_PARAMS = 46;     // REAL...  parameters P1 at 46, P2 
 constexpr std::uint16_t CC_SIZE = 46; // size of a CC without parameters
 constexpr std::uint16_t CC_UNIT_LEN = 20;
 
-// Conversion types (CC_TYPE).
-constexpr std::uint16_t CC_LINEAR = 0;
-constexpr std::uint16_t CC_TABLE_INTERP = 1;
-constexpr std::uint16_t CC_TABLE = 2;
-constexpr std::uint16_t CC_POLYNOMIAL = 6;
-constexpr std::uint16_t CC_EXPONENTIAL = 7;
-constexpr std::uint16_t CC_LOGARITHMIC = 8;
-constexpr std::uint16_t CC_RATIONAL = 9;
-constexpr std::uint16_t CC_FORMULA = 10;
-constexpr std::uint16_t CC_VALUE_TEXT = 11; // entries of REAL value and CHAR[32] text, 40 bytes
-constexpr std::uint16_t CC_RANGE_TEXT = 12; // entries of REAL lower, REAL upper, LINK TX, 20 bytes
-constexpr std::uint16_t CC_DATE = 132;
-constexpr std::uint16_t CC_TIME = 133;
-constexpr std::uint16_t CC_ONE_TO_ONE = 65535;
+// Conversion types (CC_TYPE): the numbers of mdflib.h.
+constexpr std::uint16_t CC_LINEAR = MDFCNV_LINEAR;
+constexpr std::uint16_t CC_TABLE_INTERP = MDFCNV_TABLE_INTERP;
+constexpr std::uint16_t CC_TABLE = MDFCNV_TABLE;
+constexpr std::uint16_t CC_POLYNOMIAL = MDFCNV_POLYNOMIAL;
+constexpr std::uint16_t CC_EXPONENTIAL = MDFCNV_EXPONENTIAL;
+constexpr std::uint16_t CC_LOGARITHMIC = MDFCNV_LOGARITHMIC;
+constexpr std::uint16_t CC_RATIONAL = MDFCNV_RATIONAL;
+constexpr std::uint16_t CC_FORMULA = MDFCNV_FORMULA;
+constexpr std::uint16_t CC_VALUE_TEXT = MDFCNV_VALUE_TEXT; // entries of REAL value, CHAR[32] text
+constexpr std::uint16_t CC_RANGE_TEXT = MDFCNV_RANGE_TEXT; // entries of REAL lower, upper, LINK TX
+constexpr std::uint16_t CC_DATE = MDFCNV_DATE;
+constexpr std::uint16_t CC_TIME = MDFCNV_TIME;
+constexpr std::uint16_t CC_ONE_TO_ONE = MDFCNV_NONE;
 constexpr std::uint16_t CC_RANGE_ENTRY = 20;     // bytes of one type-12 entry
 constexpr std::uint16_t CC_RANGE_TEXT_LINK = 16; // offset of the TX link inside a type-12 entry
 
@@ -983,11 +983,19 @@ bool mdf_convert_inverse(const mdf_conversion &conv, double physical, double *ra
 // The conversion of a CC image (its text left null), bounded by the block's size; version is the
 // file's MDF version.
 mdf_conversion mdf_conversion_of(const std::uint8_t *cc, std::uint16_t version = ID_VERSION_200);
-// Conversion types with a rule for reading (11 and 12 read the raw value); others read the raw
-// value too, but the channel reports MDF_CONVERSION_UNKNOWN.
-bool mdf_conversion_known(std::uint16_t type);
-// Conversion types with a rule for writing (an inverse).
-bool mdf_conversion_invertible(std::uint16_t type);
+// What the library knows of a conversion type: the one table that the block reader, the value
+// plans and the writing of values ask.
+struct mdf_cc_type {
+    std::uint16_t type;
+    bool rule;                // reading computes the value (mdf_convert); else the raw value
+    bool invertible;          // writing has the inverse rule (mdf_convert_inverse)
+    bool number;              // reading gives numbers (not the date and time structures)
+    bool reals;               // the parameters are REAL values
+    std::uint8_t fixed_reals; // REAL parameters read whatever the parameter count says
+};
+// The entry of type; null for an unknown type (read as the raw value, with the channel reporting
+// MDF_CONVERSION_UNKNOWN, and not written).
+const mdf_cc_type *mdf_cc_type_of(std::uint16_t type);
 // The data of the group's current record, after checking that the group is valid and that the
 // field lies inside the record; a broken layout is an internal error (channels are checked when
 // they are opened).
