@@ -20,7 +20,6 @@ struct Sls {
     int capacity;        // bytes allocated for data
     int growth;          // bytes by which data grows at least
     int used;            // bytes of data in use
-    int free;            // bytes still free (capacity - used)
     int max_length;      // longest string accepted; <= 0: no limit and no length field
     int max_count;       // highest use counter; <= 0: no counter field
     int length_bytes;    // size of an entry's length field
@@ -180,7 +179,6 @@ Sls *sls_create(int initial, int growth, int max_length, int max_count) {
     l->capacity = size;
     l->growth = growth > 0 ? growth : DEFAULT_SIZE;
     l->used = 0;
-    l->free = size;
     l->max_length = max_length;
     l->max_count = max_count;
     l->length_bytes = field_size(max_length);
@@ -213,7 +211,7 @@ int sls_add(Sls *list, const char *s) {
     const std::int64_t n64 = static_cast<std::int64_t>(len) + list->head_bytes + 1;
     if (n64 > INT32_MAX) return SLS_NO_MEMORY;
     const int n = static_cast<int>(n64);
-    if (list->free < n) {
+    if (list->capacity - list->used < n) {
         const std::int64_t step =
             n > list->growth ? 2 * static_cast<std::int64_t>(n) : list->growth;
         if (list->capacity + step > INT32_MAX) return SLS_NO_MEMORY;
@@ -221,7 +219,6 @@ int sls_add(Sls *list, const char *s) {
         if (!grown) return SLS_NO_MEMORY;
         list->data = static_cast<unsigned char *>(grown);
         list->capacity += static_cast<int>(step);
-        list->free += static_cast<int>(step);
     }
     unsigned char *entry = list->data + list->used;
     write_field(entry, list->length_bytes, static_cast<unsigned>(len));
@@ -229,7 +226,6 @@ int sls_add(Sls *list, const char *s) {
     std::memcpy(entry + list->head_bytes, s, len + 1);
     const int id = list->used;
     list->used += n;
-    list->free -= n;
     index_add(list, id, s, len);
     return id;
 }
@@ -270,7 +266,6 @@ int sls_count(const Sls *list, int id) {
 int sls_clear(Sls *list) {
     SLS_CHECK(list != nullptr);
     list->used = 0;
-    list->free = list->capacity;
     if (list->index != nullptr) {
         list->index->slots.clear();
         list->index->entries = 0;
@@ -297,7 +292,7 @@ int sls_capacity(const Sls *list) {
 
 int sls_free(const Sls *list) {
     SLS_CHECK(list != nullptr);
-    return list->free;
+    return list->capacity - list->used;
 }
 
 int sls_growth(const Sls *list) {

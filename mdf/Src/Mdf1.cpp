@@ -3,6 +3,7 @@
 #include "mdfint.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <unordered_map>
 #include <unordered_set>
@@ -305,12 +306,6 @@ void read_data_group(std::int16_t io, real_conversion conv, std::uint8_t *dg,
     });
 }
 
-std::uint64_t get_bits(const double d) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return bits;
-}
-
 } // namespace
 
 void mdf_vaxg_to_ieee(std::uint8_t *value) {
@@ -329,7 +324,7 @@ void mdf_vaxg_to_ieee(std::uint8_t *value) {
         // never the word with its sign bit.
         double m = std::ldexp(static_cast<double>((std::uint64_t{1} << 52) | fraction),
                               static_cast<int>(exponent) - 1025 - 52);
-        bits = get_bits(sign != 0 ? -m : m);
+        bits = std::bit_cast<std::uint64_t>(sign != 0 ? -m : m);
     }
     mdf_set_u64(value, 0, bits);
 }

@@ -653,6 +653,10 @@ struct FormulaCache {
     CachedText slots[CACHE_SLOTS];
     std::vector<double> stack; // the run's stack, as deep as the deepest cached program needs
     std::string prepared;      // the text of the conversion being evaluated, prepared
+    // The stored text evaluated last through a slot, and that slot: the values of a channel
+    // come one after another, and they run without preparing and looking up the text again.
+    std::string last_stored;
+    const CachedText *last = nullptr;
 };
 
 FormulaCache &formula_cache() {
@@ -669,10 +673,11 @@ std::size_t text_hash(const char *text, std::size_t length) {
     return static_cast<std::size_t>(h ^ (h >> 32));
 }
 
-// Evaluates the prepared text [text, text + length) (a zero byte or the end of the bound behind
-// it) through its compiled form; false when it cannot be cached, to be parsed directly instead.
-bool eval_cached(double x, const char *text, std::size_t length, int &code, double &value) {
-    if (length > CACHE_TEXT_MAX) return false;
+// The slot with the compiled form of the prepared text [text, text + length) (a zero byte or
+// the end of the bound behind it), compiled into it where needed; null when the text cannot be
+// cached, to be parsed directly instead.
+const CachedText *compiled(const char *text, std::size_t length) {
+    if (length > CACHE_TEXT_MAX) return nullptr;
     FormulaCache &cache = formula_cache();
     CachedText &slot = cache.slots[text_hash(text, length) % CACHE_SLOTS];
     if (!slot.valid || slot.text.size() != length ||
@@ -688,11 +693,17 @@ bool eval_cached(double x, const char *text, std::size_t length, int &code, doub
             if (cache.stack.size() < slot.program.depth) cache.stack.resize(slot.program.depth);
             slot.valid = true;
         } catch (const std::bad_alloc &) {
-            return false;
+            return nullptr;
         }
     }
-    code = run_program(slot.program, x, cache.stack.data(), value);
-    return true;
+    return &slot;
+}
+
+std::int16_t run_compiled(const CachedText &slot, double x, double *result) {
+    double value = 0.0;
+    const int code = run_program(slot.program, x, formula_cache().stack.data(), value);
+    *result = code == CODE_OK ? value : 0.0;
+    return static_cast<std::int16_t>(code);
 }
 
 std::size_t strnlen_bounded(const char *text, std::size_t max_length) {
@@ -711,9 +722,14 @@ std::int16_t mdffrm_parse(double x, const char *text, double *result) {
 }
 
 std::int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, double *result) {
+    FormulaCache &cache = formula_cache();
+    const std::size_t stored_length = strnlen_bounded(stored, max_length);
+    if (cache.last != nullptr && cache.last->valid && cache.last_stored.size() == stored_length &&
+        std::memcmp(cache.last_stored.data(), stored, stored_length) == 0)
+        return run_compiled(*cache.last, x, result);
     // Prepared in the module's own buffer (its capacity is kept), never in the caller's text.
-    std::string &prepared = formula_cache().prepared;
-    prepared.assign(stored, strnlen_bounded(stored, max_length));
+    std::string &prepared = cache.prepared;
+    prepared.assign(stored, stored_length);
     char *const text = prepared.data();
     char *const end = text + prepared.size();
     for (char *c = text; c != end; ++c)
@@ -737,11 +753,13 @@ std::int16_t mdffrm_eval(double x, const char *stored, std::size_t max_length, d
         *result = scan_decimal(rest, stop);
         return CODE_OK;
     }
-    int code = CODE_OK;
-    double value = 0.0;
-    if (eval_cached(x, rest, static_cast<std::size_t>(end - rest), code, value)) {
-        *result = code == CODE_OK ? value : 0.0;
-        return static_cast<std::int16_t>(code);
+    const CachedText *slot = compiled(rest, static_cast<std::size_t>(end - rest));
+    if (slot == nullptr) return mdffrm_parse(x, rest, result); // the prepared text is terminated
+    try {
+        cache.last_stored.assign(stored, stored_length);
+        cache.last = slot;
+    } catch (const std::bad_alloc &) {
+        cache.last = nullptr;
     }
-    return mdffrm_parse(x, rest, result); // the prepared text is terminated
+    return run_compiled(*slot, x, result);
 }
